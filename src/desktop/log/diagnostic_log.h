@@ -1,0 +1,52 @@
+#pragma once
+// The agent's file log: dated files that roll over by size, DEBUG and ERROR
+// entries, and raw appends of prepared texts (the request traces). Every
+// formatted entry also goes to the execution-log viewer when one is set.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "desktop/log/log_viewer_sink.h"
+#include "platform/clock/local_time.h"
+
+namespace vorlink {
+
+class DiagnosticLog {
+ public:
+  static constexpr std::string_view kBaseName = "NestoVorlink45";
+
+  explicit DiagnosticLog(platform::LocalClock clock = platform::NowLocalTime);
+
+  // Sets the log folder ($XDG_STATE_HOME/Vorlink) and creates it.
+  void PrepareLogDirectory();
+  // Same with an explicit folder (tests, and hosts that know better).
+  void PrepareLogDirectory(std::string directory);
+  // Chooses today's file index from the files already there.
+  void ScanLogIndex();
+
+  // The viewer receives every formatted entry; nullptr detaches it.
+  void SetViewer(LogViewerSink* viewer);
+
+  void LogDebug(std::string_view message);
+  void LogDebug(std::string_view name, std::string_view value);
+  void LogDebug(std::string_view name, std::int32_t number);
+  void LogError(std::string_view message);
+  // Appends `text` as one entry, without prefix and without the viewer.
+  void AppendLogText(std::u16string_view text);
+
+  std::string LogDirectory() const;
+  int CurrentIndex() const;
+
+ private:
+  void Emit(const std::u16string& line);
+
+  platform::LocalClock clock_;
+  mutable std::mutex mutex_;
+  std::string directory_;
+  int index_ = 0;
+  LogViewerSink* viewer_ = nullptr;
+};
+
+}  // namespace vorlink

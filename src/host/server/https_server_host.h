@@ -1,0 +1,50 @@
+#pragma once
+// The HTTPS server host: installs the certificate, registers the six routes,
+// probes the ports in order and starts or stops the listener.
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "host/server/loopback_tls_server.h"
+
+namespace vorlink {
+
+class DiagnosticLog;
+class RequestEndpoint;
+
+inline const std::vector<int> kAgentPorts = {48200, 48201, 48202};
+
+class HttpsServerHost {
+ public:
+  // `ports` are tried in order; tests pass free ports of their own.
+  explicit HttpsServerHost(DiagnosticLog& log, std::vector<int> ports = kAgentPorts);
+
+  // Parses the DER certificate and key and gives them to the server.
+  // Fails while the server runs, leaving its TLS context as it is.
+  bool InstallCertificate(std::span<const std::uint8_t> certificate,
+                          std::span<const std::uint8_t> key);
+
+  // POST, OPTIONS, GET on "/" and "/ORVA", bound to the endpoint.
+  void RegisterRoutes(const RequestEndpoint& endpoint);
+
+  // Listens on the first port that is free on every loopback address and
+  // logs it. Returns the running flag.
+  bool Start();
+  void Stop();
+
+  bool IsRunning() const { return sslServer.IsRunning(); }
+  // The port being served, or -1 when none is.
+  int CurrentPort() const { return IsRunning() ? current_port_.load() : -1; }
+
+ private:
+  DiagnosticLog& log_;
+  std::vector<int> ports_;
+  X509Ptr certificate_;
+  EvpPkeyPtr key_;
+  std::atomic<int> current_port_{-1};
+  LoopbackTlsServer sslServer;  // declared last: its threads end before the rest goes
+};
+
+}  // namespace vorlink

@@ -1,0 +1,175 @@
+#include "host/server/loopback_tls_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace vorlink {
+namespace {
+
+// Whether this machine has an IPv6 loopback address at all; a machine with
+// IPv6 switched off serves on 127.0.0.1 alone.
+bool HasIpv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+// One httplib server on one loopback address, with the thread that runs its
+// accept loop. It can close a socket that was bound but never listened on,
+// which httplib's own stop() leaves open.
+class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
+ public:
+  Endpoint(std::string address, X509* certificate, EVP_PKEY* key)
+      : httplib::SSLServer([certificate, key](SSL_CTX& ctx) {
+          return ConfigureServerContext(ctx, certificate, key);
+        }),
+        address_(std::move(address)) {
+    set_tcp_nodelay(true);
+  }
+
+  ~Endpoint() override {
+    StopServing();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  const std::string& address() const { return address_; }
+  bool Bind(int port) { return bind_to_port(address_, port); }
+
+  void Serve() {
+    // A previous accept loop has cleared its running flag by now; its
+    // thread only has to return.
+    if (thread_.joinable()) thread_.join();
+    ended_ = false;
+    thread_ = std::thread([this] {
+      listen_after_bind();
+      ended_ = true;
+    });
+  }
+
+  // Waits until the accept loop runs or has given up.
+  bool WaitUntilServing() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!is_running() && !ended_ && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return is_running();
+  }
+
+  void StopServing() {
+    if (is_running()) {
+      stop();
+    } else {
+      ReleaseBoundSocket();
+    }
+  }
+
+  void JoinIfEnded() {
+    if (ended_ && thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void ReleaseBoundSocket() {
+    const auto sock = svr_sock_.exchange(INVALID_SOCKET);
+    if (sock != INVALID_SOCKET) ::close(sock);
+  }
+
+  std::string address_;
+  std::thread thread_;
+  std::atomic<bool> ended_{true};
+};
+
+LoopbackTlsServer::LoopbackTlsServer() = default;
+
+LoopbackTlsServer::~LoopbackTlsServer() {
+  Stop();
+  endpoints_.clear();  // each endpoint joins its thread
+}
+
+bool LoopbackTlsServer::Install(X509* certificate, EVP_PKEY* key) {
+  if (IsRunning()) return false;
+  JoinFinishedListeners();
+  endpoints_.clear();
+  certificate_ = certificate;
+  key_ = key;
+  std::vector<std::string> addresses = {"127.0.0.1"};
+  if (HasIpv6Loopback()) addresses.push_back("::1");
+  for (const auto& address : addresses) {
+    auto endpoint = std::make_unique<Endpoint>(address, certificate, key);
+    if (!endpoint->is_valid()) {
+      endpoints_.clear();
+      has_context_ = false;
+      return false;
+    }
+    for (const Route& route : routes_) ApplyRoute(*endpoint, route);
+    endpoints_.push_back(std::move(endpoint));
+  }
+  has_context_ = true;
+  return true;
+}
+
+void LoopbackTlsServer::Post(const std::string& path, Handler handler) {
+  AddRoute({Route::Method::kPost, path, std::move(handler)});
+}
+void LoopbackTlsServer::Options(const std::string& path, Handler handler) {
+  AddRoute({Route::Method::kOptions, path, std::move(handler)});
+}
+void LoopbackTlsServer::Get(const std::string& path, Handler handler) {
+  AddRoute({Route::Method::kGet, path, std::move(handler)});
+}
+
+void LoopbackTlsServer::AddRoute(Route route) {
+  for (auto& endpoint : endpoints_) ApplyRoute(*endpoint, route);
+  routes_.push_back(std::move(route));
+}
+
+void LoopbackTlsServer::ApplyRoute(httplib::Server& server, const Route& route) {
+  switch (route.method) {
+    case Route::Method::kPost: server.Post(route.path, route.handler); break;
+    case Route::Method::kOptions: server.Options(route.path, route.handler); break;
+    case Route::Method::kGet: server.Get(route.path, route.handler); break;
+  }
+}
+
+bool LoopbackTlsServer::Listen(int port) {
+  if (!has_context_ || endpoints_.empty() || IsRunning()) return false;
+  JoinFinishedListeners();
+  for (auto& endpoint : endpoints_) {
+    if (!endpoint->Bind(port)) {
+      for (auto& e : endpoints_) e->StopServing();
+      return false;
+    }
+  }
+  for (auto& endpoint : endpoints_) endpoint->Serve();
+  bool serving = true;
+  for (auto& endpoint : endpoints_) serving = endpoint->WaitUntilServing() && serving;
+  if (!serving) Stop();
+  return serving;
+}
+
+void LoopbackTlsServer::Stop() {
+  for (auto& endpoint : endpoints_) endpoint->StopServing();
+}
+
+bool LoopbackTlsServer::IsRunning() const {
+  for (const auto& endpoint : endpoints_) {
+    if (endpoint->is_running()) return true;
+  }
+  return false;
+}
+
+void LoopbackTlsServer::JoinFinishedListeners() {
+  for (auto& endpoint : endpoints_) endpoint->JoinIfEnded();
+}
+
+}  // namespace vorlink

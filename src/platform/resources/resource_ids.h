@@ -1,0 +1,12 @@
+#pragma once
+// Names of the program's embedded resources: (type, id) pairs.
+
+#include <string_view>
+
+namespace vorlink::platform {
+
+inline constexpr std::string_view kLocalhostResourceType = "LOCALHOST";
+inline constexpr int kIdrLocalCert = 311;  // DER localhost server certificate
+inline constexpr int kIdrLocalKey = 312;   // its DER PKCS#8 private key
+
+}  // namespace vorlink::platform

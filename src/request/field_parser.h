@@ -1,0 +1,31 @@
+#pragma once
+// Decides what a request asks for: a new component (InitDLL) or a call on
+// an existing one (DLLToken + ExecMethod + Param1..Param9).
+
+#include <string>
+
+#include "request/field_map.h"
+#include "request/request_services.h"
+
+namespace vorlink {
+
+class FieldParser {
+ public:
+  FieldParser(InitDllService& init_dll, TokenCallService& token_calls)
+      : init_dll_(init_dll), token_calls_(token_calls) {}
+
+  // Returns the answer text; throws std::range_error("bad conversion") when
+  // a value bound for the argument array is not UTF-8.
+  std::string Parse(const FieldMap& fields) const;
+
+ private:
+  InitDllService& init_dll_;
+  TokenCallService& token_calls_;
+};
+
+// Builds the argument array from the fields: slot 0 starts with the
+// DLLToken value and is replaced by ExecMethod; the last occurrence of a
+// repeated ExecMethod or ParamN wins.
+ArgumentArray BuildArgumentArray(const FieldMap& fields, const std::string& dll_token);
+
+}  // namespace vorlink

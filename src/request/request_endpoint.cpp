@@ -1,0 +1,36 @@
+#include "request/request_endpoint.h"
+
+#include <httplib.h>
+
+#include "request/cors.h"
+
+namespace vorlink {
+namespace {
+
+void SetHeaders(httplib::Response& response, const HeaderList& headers) {
+  for (const auto& [name, value] : headers) response.set_header(name, value);
+}
+
+}  // namespace
+
+void RequestEndpoint::HandleRequest(const httplib::Request& request,
+                                    httplib::Response& response) const {
+  traces_.RecordRequest(request);
+  const std::string answer = parser_.Parse(TakeFieldMap(request));
+  SetHeaders(response, AnswerCorsHeaders(request.get_header_value("Origin")));
+  response.set_content(answer, "text/html; charset=utf-8");
+  traces_.RecordResponse(response);
+}
+
+void RequestEndpoint::HandlePreflight(const httplib::Request& request,
+                                      httplib::Response& response) const {
+  traces_.RecordRequest(request);
+  SetHeaders(response, PreflightCorsHeaders(request.get_header_value("Origin"),
+                                            request.get_header_value("Referer"),
+                                            request.get_header_value("Access-Control-Request-Method"),
+                                            request.get_header_value("Access-Control-Request-Private-Network")));
+  response.status = 204;
+  traces_.RecordResponse(response);
+}
+
+}  // namespace vorlink

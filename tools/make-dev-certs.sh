@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Makes the development certificate authority and the localhost server
+# certificate that the agent embeds, and writes them under resources/:
+#   resources/localhost.cert.der  server certificate, DER (resource 311)
+#   resources/localhost.key.der   its private key, DER PKCS#8 (resource 312)
+#   resources/ORVA.crt            the CA certificate browsers are told to trust
+# The CA's private key is made in a temporary folder and destroyed: nobody
+# can issue further certificates under this CA.
+set -euo pipefail
+
+out="${1:-$(cd "$(dirname "$0")/.." && pwd)/resources}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+days=3650
+
+cat >"$work/ca.cnf" <<'EOF'
+[req]
+distinguished_name = dn
+prompt = no
+[dn]
+C = TW
+O = Vorlink45 Development
+CN = Vorlink45 Local CA
+[ca_ext]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+EOF
+
+cat >"$work/server.cnf" <<'EOF'
+[req]
+distinguished_name = dn
+prompt = no
+[dn]
+C = TW
+O = Vorlink45 Development
+CN = localhost
+[server_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth, clientAuth
+subjectAltName = DNS:localhost, IP:127.0.0.1
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+EOF
+
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/ca.key" 2>/dev/null
+openssl req -new -x509 -sha256 -days "$days" -key "$work/ca.key" \
+  -config "$work/ca.cnf" -extensions ca_ext -out "$work/ca.pem"
+
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/server.key" 2>/dev/null
+openssl req -new -sha256 -key "$work/server.key" -config "$work/server.cnf" -out "$work/server.csr"
+openssl x509 -req -sha256 -days "$days" -in "$work/server.csr" \
+  -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial "0x$(openssl rand -hex 7)" \
+  -extfile "$work/server.cnf" -extensions server_ext -out "$work/server.pem" 2>/dev/null
+
+mkdir -p "$out"
+openssl x509 -in "$work/server.pem" -outform DER -out "$out/localhost.cert.der"
+openssl pkcs8 -topk8 -nocrypt -in "$work/server.key" -outform DER -out "$out/localhost.key.der"
+cp "$work/ca.pem" "$out/ORVA.crt"
+echo "wrote $out/localhost.cert.der, $out/localhost.key.der and $out/ORVA.crt"
