@@ -8,6 +8,7 @@ packages=(
   libcpp-httplib-dev libssl-dev openssl  # HTTPS server and TLS
   libgtest-dev                           # tests
   curl ca-certificates                   # integration tests talk to the agent with curl
+  libnss3-tools                          # certutil: browser trust in NSS databases
 )
 
 missing=()

@@ -9,7 +9,9 @@
 
 #include "component/provisional_services.h"
 #include "desktop/log/diagnostic_log.h"
+#include "desktop/trust/firefox_trust_installer.h"
 #include "host/server/https_server_host.h"
+#include "platform/process/executable_path.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
 #include "request/field_parser.h"
@@ -45,6 +47,11 @@ int main() {
   DiagnosticLog log;
   log.PrepareLogDirectory();
   log.ScanLogIndex();
+  InstallFirefoxTrust(log,
+                      platform::EmbeddedResourceSource()
+                          .Load(platform::kLocalhostResourceType, platform::kIdrLocalCert)
+                          .bytes,
+                      TrustSettingsFromEnvironment(platform::ExecutableFolder()));
 
   std::vector<std::uint8_t> cert, key;
   if (!LoadResource(log, platform::kIdrLocalCert, "IDR_LOCAL_CERT", cert)) return 0;

@@ -1,0 +1,66 @@
+#include "desktop/trust/override_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace vorlink {
+
+std::string NewOverrideFile(const std::vector<std::string>& entries) {
+  std::string text =
+      "# PSM Certificate Override Settings file\r\n"
+      "# This is a generated file!  Do not edit.\r\n";
+  for (const auto& entry : entries) text += entry + "\r\n";
+  return text;
+}
+
+std::optional<std::string> AddMissingEntries(const std::string& content,
+                                             const std::vector<std::string>& entries) {
+  const std::string searched = content.substr(0, content.find('\0'));
+  std::string updated = content;
+  bool appended = false;
+  for (const auto& entry : entries) {
+    if (searched.find(entry) != std::string::npos) continue;
+    updated += entry + "\r\n";
+    appended = true;
+  }
+  if (!appended) return std::nullopt;
+  return updated;
+}
+
+namespace {
+
+bool WriteAll(int fd, const std::string& content) {
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t WriteFileAtomically(const std::filesystem::path& path, const std::string& content) {
+  std::string temp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct stat old {};
+  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  ::fchmod(fd, mode);
+  const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return 0;
+  }
+  return content.size();
+}
+
+}  // namespace vorlink
