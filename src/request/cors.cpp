@@ -31,19 +31,22 @@ HeaderList AnswerCorsHeaders(const std::string& origin) {
   return headers;
 }
 
-HeaderList PreflightCorsHeaders(const std::string& origin, const std::string& referer,
-                                const std::string& request_method,
-                                const std::string& request_private_network) {
+HeaderList PreflightCorsHeaders(const PreflightRequest& request) {
   HeaderList headers;
-  if (BeginsWithHttp(origin)) {
-    headers.emplace_back("Access-Control-Allow-Origin", origin);
-  } else if (BeginsWithHttp(referer)) {
-    headers.emplace_back("Access-Control-Allow-Origin", referer);
+  if (BeginsWithHttp(request.origin)) {
+    headers.emplace_back("Access-Control-Allow-Origin", request.origin);
+  } else if (BeginsWithHttp(request.referer)) {
+    headers.emplace_back("Access-Control-Allow-Origin", request.referer);
   } else {
     headers.emplace_back("Access-Control-Allow-Origin", "*");
   }
-  if (!request_method.empty()) headers.emplace_back("Access-Control-Allow-Method", request_method);
-  if (request_private_network == "true") {
+  if (!request.request_method.empty()) {
+    headers.emplace_back("Access-Control-Allow-Method", request.request_method);
+  }
+  if (!request.request_headers.empty()) {
+    headers.emplace_back("Access-Control-Allow-Headers", request.request_headers);
+  }
+  if (request.request_private_network == "true") {
     headers.emplace_back("Access-Control-Allow-Private-Network", "true");
   }
   return headers;

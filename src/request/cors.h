@@ -14,9 +14,18 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 // Origin header's value, empty when absent.
 HeaderList AnswerCorsHeaders(const std::string& origin);
 
-// Headers for a preflight answer. Empty strings stand for absent headers.
-HeaderList PreflightCorsHeaders(const std::string& origin, const std::string& referer,
-                                const std::string& request_method,
-                                const std::string& request_private_network);
+// What a preflight request asks for; empty strings stand for absent headers.
+struct PreflightRequest {
+  std::string origin;
+  std::string referer;
+  std::string request_method;           // Access-Control-Request-Method
+  std::string request_headers;          // Access-Control-Request-Headers
+  std::string request_private_network;  // Access-Control-Request-Private-Network
+};
+
+// Headers for a preflight answer. The headers a page asks to send are
+// allowed back: without that, browsers refuse every request that carries a
+// header of its own, however the preflight answered.
+HeaderList PreflightCorsHeaders(const PreflightRequest& request);
 
 }  // namespace vorlink

@@ -25,10 +25,11 @@ void RequestEndpoint::HandleRequest(const httplib::Request& request,
 void RequestEndpoint::HandlePreflight(const httplib::Request& request,
                                       httplib::Response& response) const {
   traces_.RecordRequest(request);
-  SetHeaders(response, PreflightCorsHeaders(request.get_header_value("Origin"),
-                                            request.get_header_value("Referer"),
-                                            request.get_header_value("Access-Control-Request-Method"),
-                                            request.get_header_value("Access-Control-Request-Private-Network")));
+  SetHeaders(response,
+             PreflightCorsHeaders({request.get_header_value("Origin"), request.get_header_value("Referer"),
+                                   request.get_header_value("Access-Control-Request-Method"),
+                                   request.get_header_value("Access-Control-Request-Headers"),
+                                   request.get_header_value("Access-Control-Request-Private-Network")}));
   response.status = 204;
   traces_.RecordResponse(response);
 }

@@ -38,16 +38,17 @@ TEST(AnswerCors, EchoesHttpOriginsWithoutTheirPath) {
 
 TEST(PreflightCors, PrefersOriginThenRefererThenStar) {
   using H = HeaderList;
-  EXPECT_EQ(PreflightCorsHeaders("http://a.example/p", "http://r.example/x", "", ""),
+  EXPECT_EQ(PreflightCorsHeaders({"http://a.example/p", "http://r.example/x", "", "", ""}),
             (H{{"Access-Control-Allow-Origin", "http://a.example/p"}}));
-  EXPECT_EQ(PreflightCorsHeaders("", "http://r.example/path/page.html", "", ""),
+  EXPECT_EQ(PreflightCorsHeaders({"", "http://r.example/path/page.html", "", "", ""}),
             (H{{"Access-Control-Allow-Origin", "http://r.example/path/page.html"}}));
-  EXPECT_EQ(PreflightCorsHeaders("null", "", "", ""), (H{{"Access-Control-Allow-Origin", "*"}}));
-  EXPECT_EQ(PreflightCorsHeaders("", "", "PUT", "true"),
+  EXPECT_EQ(PreflightCorsHeaders({"null", "", "", "", ""}), (H{{"Access-Control-Allow-Origin", "*"}}));
+  EXPECT_EQ(PreflightCorsHeaders({"", "", "PUT", "x-request-with", "true"}),
             (H{{"Access-Control-Allow-Origin", "*"},
                {"Access-Control-Allow-Method", "PUT"},
+               {"Access-Control-Allow-Headers", "x-request-with"},
                {"Access-Control-Allow-Private-Network", "true"}}));
-  EXPECT_EQ(PreflightCorsHeaders("", "", "", "TRUE"), (H{{"Access-Control-Allow-Origin", "*"}}));
+  EXPECT_EQ(PreflightCorsHeaders({"", "", "", "", "TRUE"}), (H{{"Access-Control-Allow-Origin", "*"}}));
 }
 
 }  // namespace

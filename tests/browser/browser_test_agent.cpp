@@ -1,0 +1,82 @@
+// The agent's trust installation and HTTPS server, on a port of the test's
+// choosing, for the browser tests. It prints "READY" once it serves and
+// runs until killed.
+//   browser_test_agent PORT MODE
+// MODE: both (the agent's normal start), override (exception entries only),
+//       nss (NSS imports only), none (no trust installation)
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "desktop/log/diagnostic_log.h"
+#include "desktop/trust/firefox_profiles.h"
+#include "desktop/trust/firefox_trust_installer.h"
+#include "host/server/https_server_host.h"
+#include "platform/process/executable_path.h"
+#include "platform/resources/resource_ids.h"
+#include "platform/resources/resource_source.h"
+#include "request/answer.h"
+#include "request/field_parser.h"
+#include "request/messages.h"
+#include "request/request_endpoint.h"
+
+using namespace vorlink;
+
+namespace {
+
+// Answers every call as an agent with no components would.
+struct NoComponents : InitDllService, TokenCallService {
+  std::string HandleInitDll(std::string_view) override { return TextAnswer(-1, messages::kManifestLoadFailed); }
+  std::string LookupAndCall(std::string_view, const ArgumentArray&) override {
+    return TextAnswer(-1, messages::kDllTokenNotFound);
+  }
+};
+
+std::vector<std::uint8_t> Resource(int id) {
+  return platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, id).bytes;
+}
+
+void InstallTrust(DiagnosticLog& log, int port, const std::string& mode) {
+  if (mode == "none") return;
+  auto settings = TrustSettingsFromEnvironment(platform::ExecutableFolder());
+  settings.ports = {port};  // the exception entries name the port this agent serves
+  const bool imports = mode != "override";
+  InstallFirefoxTrust(log, Resource(platform::kIdrLocalCert), settings,
+                      [imports](std::vector<platform::Command> commands) {
+                        if (!imports) return;
+                        for (const auto& c : commands) platform::RunAndWait(c);
+                      });
+  if (mode == "nss") {
+    const auto roots = ExistingFirefoxRoots(settings.home, settings.xdg_config_home);
+    for (const auto& profile : FindFirefoxProfiles(roots)) std::filesystem::remove(profile / "cert_override.txt");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s PORT both|override|nss|none\n", argv[0]);
+    return 2;
+  }
+  DiagnosticLog log;
+  log.PrepareLogDirectory();
+  log.ScanLogIndex();
+  InstallTrust(log, std::atoi(argv[1]), argv[2]);
+
+  NoComponents services;
+  FieldParser parser(services, services);
+  NullTraceRecorder traces;
+  RequestEndpoint endpoint(parser, traces);
+  HttpsServerHost server(log, {std::atoi(argv[1])});
+  if (!server.InstallCertificate(Resource(platform::kIdrLocalCert), Resource(platform::kIdrLocalKey))) return 1;
+  server.RegisterRoutes(endpoint);
+  if (!server.Start()) return 1;
+  std::printf("READY\n");
+  std::fflush(stdout);
+  ::pause();
+  return 0;
+}
