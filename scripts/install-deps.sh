@@ -9,6 +9,8 @@ packages=(
   libgtest-dev                           # tests
   curl ca-certificates                   # integration tests talk to the agent with curl
   libnss3-tools                          # certutil: browser trust in NSS databases
+  qt6-base-dev qt6-svg-dev libqt6svg6    # desktop layer: widgets, D-Bus, the SVG icon
+  dbus fonts-wqy-microhei                # session bus for tests; a font that renders Chinese
 )
 
 # Browsers for the trust tests; their tests skip when these cannot be had.

@@ -10,3 +10,10 @@ inline constexpr int kIdrLocalCert = 311;  // DER localhost server certificate
 inline constexpr int kIdrLocalKey = 312;   // its DER PKCS#8 private key
 
 }  // namespace vorlink::platform
+
+namespace vorlink::platform {
+
+inline constexpr std::string_view kIconResourceType = "ICON";
+inline constexpr int kIdiAgentIcon = 327;  // SVG, rendered at the sizes the desktop asks for
+
+}  // namespace vorlink::platform

@@ -1,0 +1,57 @@
+#include "desktop/ui/system_tray.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include "desktop/ui/tray_menu.h"
+
+namespace vorlink {
+
+CSystemTray::CSystemTray(QObject* parent) : QObject(parent), menu_(new QMenu) {
+  for (const TrayMenuItem& item : kTrayMenu) {
+    if (item.command == kCmdSeparator) {
+      menu_->addSeparator();
+      continue;
+    }
+    QAction* action = menu_->addAction(QString::fromUtf16(item.text));
+    action->setData(item.command);
+    const int id = item.command;
+    connect(action, &QAction::triggered, this, [this, id] { emit command(id); });
+    if (id == kCmdCustomOptions) {
+      // The default item: bold, and what a double click runs; nothing handles it.
+      menu_->setDefaultAction(action);
+      action->setEnabled(false);
+    }
+  }
+}
+
+CSystemTray::~CSystemTray() {
+  DeleteTrayIcon();
+  delete menu_;
+}
+
+bool CSystemTray::CreateTrayIcon(const QString& tooltip, const QIcon& icon) {
+  if (!icon_) {
+    icon_ = new QSystemTrayIcon(this);
+    connect(icon_, &QSystemTrayIcon::activated, this, &CSystemTray::OnActivated);
+  }
+  icon_->setIcon(icon);
+  icon_->setToolTip(tooltip.left(kMaxTooltip));
+  icon_->setContextMenu(menu_);
+  icon_->show();
+  return true;
+}
+
+bool CSystemTray::DeleteTrayIcon() {
+  if (icon_) icon_->hide();
+  return true;
+}
+
+QString CSystemTray::tooltip() const { return icon_ ? icon_->toolTip() : QString(); }
+bool CSystemTray::visible() const { return icon_ && icon_->isVisible(); }
+
+void CSystemTray::OnActivated(QSystemTrayIcon::ActivationReason reason) {
+  if (reason == QSystemTrayIcon::DoubleClick) emit command(kCmdCustomOptions);
+}
+
+}  // namespace vorlink

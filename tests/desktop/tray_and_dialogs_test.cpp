@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QSignalSpy>
+#include <thread>
+
+#include "desktop/ui/about_dialog.h"
+#include "desktop/ui/agent_icon.h"
+#include "desktop/ui/file_selection_dialog.h"
+#include "desktop/ui/system_tray.h"
+#include "desktop/ui/tray_menu.h"
+#include "desktop/ui/ui_thread.h"
+
+namespace vorlink {
+namespace {
+
+TEST(TrayMenu, HoldsTheItemsInOrderWithTheDefaultBoldAndDisabled) {
+  CSystemTray tray;
+  const auto actions = tray.menu()->actions();
+  ASSERT_EQ(actions.size(), 7);
+  const QStringList texts = {"自訂選項 ...", "顯示執行記錄", "版本說明", "", "重新啟動", "", "結束"};
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(actions[i]->text(), texts[i]) << i;
+    EXPECT_EQ(actions[i]->isSeparator(), texts[i].isEmpty()) << i;
+  }
+  EXPECT_EQ(tray.menu()->defaultAction(), actions[0]);
+  EXPECT_FALSE(actions[0]->isEnabled());
+  for (int i : {1, 2, 4, 6}) EXPECT_TRUE(actions[i]->isEnabled()) << i;
+}
+
+TEST(TrayMenu, ItemsSendTheirCommands) {
+  CSystemTray tray;
+  QSignalSpy spy(&tray, &CSystemTray::command);
+  const auto actions = tray.menu()->actions();
+  for (int i : {1, 2, 4, 6}) actions[i]->trigger();
+  ASSERT_EQ(spy.count(), 4);
+  const int expected[] = {kCmdShowLog, kCmdAbout, kCmdRestart, kCmdExit};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(spy.at(i).at(0).toInt(), expected[i]);
+}
+
+TEST(TrayIcon, TooltipIsCutTo127Characters) {
+  CSystemTray tray;
+  const QString tip = "NESTO Zanthe - (vorlink45.exe) - 版本 : 4.5.23.1";
+  ASSERT_TRUE(tray.CreateTrayIcon(tip, LoadAgentIcon()));
+  EXPECT_EQ(tray.tooltip(), tip);
+  tray.CreateTrayIcon(QString(200, 'x'), LoadAgentIcon());
+  EXPECT_EQ(tray.tooltip().size(), 127);
+}
+
+TEST(AgentIcon, RendersAtTraySizes) {
+  const QIcon icon = LoadAgentIcon();
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_FALSE(icon.pixmap(22, 22).isNull());
+  EXPECT_GE(icon.availableSizes().size(), 4);
+}
+
+TEST(AboutBox, ShowsProductAndVersion) {
+  CAboutDlg about;
+  EXPECT_EQ(about.VersionText(), "NESTO Zanthe - 4.5.23.1 版");
+}
+
+TEST(FileDialog, WithoutADisplayAnswersAsCancelled) {
+  EXPECT_EQ(SelectFileDialog(""), QString());
+}
+
+TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
+  QObject context;
+  std::atomic<bool> stopping{false};
+  EXPECT_EQ(RunOnUiThread<int>(&context, [] { return 7; }, -1, stopping), 7) << "direct on the UI thread";
+
+  int from_worker = 0;
+  std::thread worker([&] {
+    from_worker = RunOnUiThread<int>(&context, [&] { return QThread::currentThread() == context.thread() ? 1 : 2; },
+                                     -1, stopping);
+  });
+  while (from_worker == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  worker.join();
+  EXPECT_EQ(from_worker, 1);
+
+  int stopped = 0;
+  std::thread late([&] { stopped = RunOnUiThread<int>(&context, [] { return 5; }, -1, stopping); });
+  stopping = true;  // the UI thread never runs the work: the worker must not hang
+  late.join();
+  EXPECT_EQ(stopped, -1);
+  QCoreApplication::processEvents();
+}
+
+}  // namespace
+}  // namespace vorlink
