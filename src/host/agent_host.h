@@ -1,0 +1,69 @@
+#pragma once
+// Everything the main frame owns, without the windows: the log, the HTTPS
+// server host, the request service and the component table, with the
+// frame's construction, window creation sequence, session handling, timer
+// and shutdown order. The Qt main frame drives it from the UI thread.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop/log/diagnostic_log.h"
+#include "host/frame_window.h"
+#include "host/server/https_server_host.h"
+#include "platform/resources/resource_source.h"
+
+namespace vorlink {
+
+class AgentServices;
+
+struct AgentHostOptions {
+  std::filesystem::path executable;          // the agent's own program file
+  std::string log_directory;                 // empty: the user's log folder
+  std::vector<int> ports = kAgentPorts;
+  bool install_browser_trust = true;
+  const platform::ResourceSource* resources = nullptr;  // null: the embedded ones
+  std::chrono::milliseconds final_wait{1500};           // after the server stops at shutdown
+};
+
+inline constexpr int kSweepTimerId = 1050;
+inline constexpr int kSweepIntervalMs = 1800000;
+inline constexpr std::int32_t kIdleTimeoutMinutes = 600;
+
+class AgentHost {
+ public:
+  // Construction: the log folder, today's log file, browser trust.
+  explicit AgentHost(AgentHostOptions options);
+  ~AgentHost();
+
+  // The window creation sequence. False after the first failing step, which
+  // has written its one ERROR line.
+  bool CreateWindowSequence(FrameWindow& window);
+
+  // Session change codes: 7 lock, 8 unlock, anything else only logged.
+  void OnSessionChange(int code);
+  void OnTimer(int timer_id);
+
+  // Stops the server, waits, then ends every component. Runs once.
+  void Shutdown();
+
+  DiagnosticLog& log() { return log_; }
+  HttpsServerHost& server() { return server_; }
+  std::string TrayTooltip() const;
+
+ private:
+  bool LoadResource(int id, const char* name, std::vector<std::uint8_t>& out);
+
+  AgentHostOptions options_;
+  DiagnosticLog log_;
+  std::vector<std::uint8_t> certificate_, key_;
+  std::unique_ptr<AgentServices> services_;
+  HttpsServerHost server_;
+  std::int32_t idle_timeout_minutes_ = 0;
+  bool shut_down_ = false;
+};
+
+}  // namespace vorlink

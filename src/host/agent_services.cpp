@@ -1,0 +1,22 @@
+#include "host/agent_services.h"
+
+#include "component/provisional_services.h"
+#include "desktop/log/diagnostic_log.h"
+
+namespace vorlink {
+
+AgentServices::AgentServices(DiagnosticLog& log)
+    : log_(log),
+      init_dll_(std::make_unique<NoManifestInitDll>(log)),
+      tokens_(std::make_unique<EmptyTokenTable>()),
+      traces_(std::make_unique<NullTraceRecorder>()),
+      parser_(std::make_unique<FieldParser>(*init_dll_, *tokens_)),
+      endpoint_(std::make_unique<RequestEndpoint>(*parser_, *traces_)) {}
+
+AgentServices::~AgentServices() = default;
+
+void AgentServices::SetIdleTimeout(std::int32_t) {}
+void AgentServices::SweepTimeouts() {}
+void AgentServices::ReleaseAll() {}
+
+}  // namespace vorlink

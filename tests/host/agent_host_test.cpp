@@ -1,0 +1,213 @@
+// The main frame's sequences without windows: creation steps and their
+// lines, session lock and unlock, shutdown.
+
+#include "host/agent_host.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/process/agent_process.h"
+#include "platform/resources/resource_ids.h"
+#include "request/text_codec.h"
+#include "support/free_ports.h"
+#include "support/test_paths.h"
+
+namespace vorlink {
+namespace {
+
+struct LineRecorder : LogViewerSink {
+  void AddLogLine(std::u16string_view text) override {
+    const std::string line = EncodeUtf8(text);
+    lines.push_back(line.substr(line.find("] ") + 2));  // "DEBUG - ..." without the time
+  }
+  std::vector<std::string> lines;
+};
+
+struct FakeWindow : FrameWindow {
+  bool CreateFrame() override { return fail_step != 1; }
+  bool RegisterSessionNotifications() override { return fail_step != 2; }
+  bool CreateLogDialog() override { return fail_step != 6; }
+  bool CreateTrayIcon(const std::string& t) override {
+    tooltip = t;
+    return fail_step != 8;
+  }
+  void StartSweepTimer(int ms) override { timer_ms = ms; }
+  int fail_step = 0;
+  std::string tooltip;
+  int timer_ms = 0;
+};
+
+// The embedded resources, with one of them missing or unloadable.
+struct BrokenResources : platform::ResourceSource {
+  platform::LoadedResource Load(std::string_view type, int id) const override {
+    if (id == broken_id) return {status, {}};
+    auto loaded = platform::EmbeddedResourceSource().Load(type, id);
+    if (id == garbled_id) loaded.bytes.assign(16, 0x42);
+    return loaded;
+  }
+  int broken_id = 0;
+  int garbled_id = 0;
+  platform::ResourceStatus status = platform::ResourceStatus::kNotFound;
+};
+
+class AgentHostTest : public ::testing::Test {
+ protected:
+  AgentHost& Host(const platform::ResourceSource* resources = nullptr) {
+    ports_ = test::FreePorts(3);
+    AgentHostOptions options;
+    options.executable = "/opt/agent/vorlink45";
+    options.log_directory = logs_.path().string();
+    options.ports = ports_;
+    options.install_browser_trust = false;
+    options.resources = resources;
+    options.final_wait = std::chrono::milliseconds(0);
+    host_ = std::make_unique<AgentHost>(options);
+    host_->log().SetViewer(&recorder_);
+    return *host_;
+  }
+  std::vector<std::string> Errors() const {
+    std::vector<std::string> errors;
+    for (const auto& l : recorder_.lines) {
+      if (l.starts_with("ERROR")) errors.push_back(l);
+    }
+    return errors;
+  }
+  std::vector<std::string> TakeLines() { return std::exchange(recorder_.lines, {}); }
+  std::string PortLine(int port) const { return "DEBUG - https 服務已經啟動, port = (int)" + std::to_string(port); }
+
+  test::ScratchDir logs_;
+  LineRecorder recorder_;
+  std::vector<int> ports_;
+  std::unique_ptr<AgentHost> host_;
+  FakeWindow window_;
+};
+
+TEST_F(AgentHostTest, CreationWritesItsLinesInOrderAndServes) {
+  AgentHost& host = Host();
+  ASSERT_TRUE(host.CreateWindowSequence(window_));
+  const std::vector<std::string> expected = {
+      "DEBUG - Zanthe程式 = vorlink45",
+      "DEBUG - 版號 = 4.5.23.1",
+      "DEBUG - IsProcessElevated() = (int)" + std::to_string(platform::IsProcessElevated()),
+      PortLine(ports_[0]),
+      "DEBUG - 設定元件 DLL 檢察 Timeout 時間(分鐘) = (int)600",
+      "DEBUG - 啟動 timer 檢查, 間隔(分鐘) = (int)30",
+  };
+  EXPECT_EQ(recorder_.lines, expected);
+  EXPECT_EQ(window_.tooltip, "NESTO Zanthe - (vorlink45.exe) - 版本 : 4.5.23.1");
+  EXPECT_EQ(window_.timer_ms, 1800000);
+  EXPECT_TRUE(host.server().IsRunning());
+}
+
+TEST_F(AgentHostTest, AFailingWindowStepEndsCreationWithOnlyItsErrorLine) {
+  const std::pair<int, std::string> cases[] = {
+      {1, "ERROR - 建立 主視窗失敗"},
+      {2, "ERROR - Register Session Notification Failed!"},
+      {6, "ERROR - 建立 作業記錄 視窗失敗"},
+      {8, "ERROR - 建立 TrayIcon 視窗失敗"},
+  };
+  for (const auto& [step, line] : cases) {
+    window_.fail_step = step;
+    AgentHost& host = Host();
+    EXPECT_FALSE(host.CreateWindowSequence(window_)) << step;
+    EXPECT_EQ(recorder_.lines, std::vector<std::string>{line}) << step;
+    EXPECT_FALSE(host.server().IsRunning());
+    host_.reset();
+    recorder_.lines.clear();
+  }
+}
+
+TEST_F(AgentHostTest, ResourceAndCertificateFailuresAreReported) {
+  using S = platform::ResourceStatus;
+  struct Case {
+    int broken, garbled;
+    S status;
+    std::string line;
+  } cases[] = {
+      {platform::kIdrLocalCert, 0, S::kNotFound, "ERROR - 資源檔(IDR_LOCAL_CERT)不存在 !"},
+      {platform::kIdrLocalCert, 0, S::kLoadFailed, "ERROR - 載入資源檔(IDR_LOCAL_CERT)失敗 !"},
+      {platform::kIdrLocalKey, 0, S::kNotFound, "ERROR - 資源檔(IDR_LOCAL_KEY)不存在 !"},
+      {platform::kIdrLocalKey, 0, S::kLoadFailed, "ERROR - 載入資源檔(IDR_LOCAL_KEY)失敗 !"},
+      {0, platform::kIdrLocalKey, S::kLoaded, "ERROR - 設定 https 憑證失敗 !"},
+  };
+  for (const auto& c : cases) {
+    BrokenResources resources;
+    resources.broken_id = c.broken;
+    resources.garbled_id = c.garbled;
+    resources.status = c.status;
+    AgentHost& host = Host(&resources);
+    EXPECT_FALSE(host.CreateWindowSequence(window_));
+    EXPECT_EQ(Errors(), std::vector<std::string>{c.line});
+    host_.reset();
+    recorder_.lines.clear();
+  }
+}
+
+TEST_F(AgentHostTest, NoFreePortEndsCreationAfterTheTimerIsSet) {
+  AgentHost& host = Host();
+  test::PortHolder a("127.0.0.1", ports_[0]), b("127.0.0.1", ports_[1]), c("::1", ports_[2]);
+  EXPECT_FALSE(host.CreateWindowSequence(window_));
+  const auto lines = TakeLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "DEBUG - 設定元件 DLL 檢察 Timeout 時間(分鐘) = (int)600");
+  EXPECT_EQ(lines[lines.size() - 2], "DEBUG - 啟動 timer 檢查, 間隔(分鐘) = (int)30");
+  EXPECT_EQ(lines.back(), "ERROR - https 服務啟動失敗");
+}
+
+bool WaitUntilStopped(HttpsServerHost& server) {
+  for (int i = 0; i < 500 && server.IsRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return !server.IsRunning();
+}
+
+TEST_F(AgentHostTest, LockGivesThePortUpAndUnlockTakesItBack) {
+  AgentHost& host = Host();
+  ASSERT_TRUE(host.CreateWindowSequence(window_));
+  TakeLines();
+
+  host.OnSessionChange(7);
+  EXPECT_EQ(TakeLines(), (std::vector<std::string>{
+                             "DEBUG - SSL 服務模式 : TRUE",
+                             "DEBUG - 收到 OnSessionChange(WTS_SESSION_LOCK) 指令, 準備進行切換使用者",
+                             "DEBUG - 準備停止 sslServer 服務",
+                             "DEBUG - sslServer 服務已停止",
+                         }));
+  ASSERT_TRUE(WaitUntilStopped(host.server()));
+  {
+    test::PortHolder free_now("127.0.0.1", ports_[0]);
+    EXPECT_TRUE(free_now.holding()) << "another session's agent may take the port";
+  }
+  host.OnSessionChange(7);
+  EXPECT_EQ(TakeLines(), (std::vector<std::string>{
+                             "DEBUG - SSL 服務模式 : FALSE",
+                             "DEBUG - 收到 OnSessionChange(WTS_SESSION_LOCK) 指令, 準備進行切換使用者",
+                         }));
+
+  test::PortHolder other_session("::1", ports_[0]);
+  host.OnSessionChange(8);
+  EXPECT_EQ(TakeLines(), (std::vector<std::string>{
+                             "DEBUG - SSL 服務模式 : FALSE",
+                             "DEBUG - 收到 OnSessionChange(WTS_SESSION_UNLOCK) 指令, 已經完成切換使用者",
+                             "DEBUG - 準備啟動 sslServer 服務",
+                             PortLine(ports_[1]),
+                         }));
+  host.OnSessionChange(8);
+  EXPECT_EQ(TakeLines(), (std::vector<std::string>{
+                             "DEBUG - SSL 服務模式 : TRUE",
+                             "DEBUG - 收到 OnSessionChange(WTS_SESSION_UNLOCK) 指令, 已經完成切換使用者",
+                         }));
+  host.OnSessionChange(3);
+  EXPECT_EQ(TakeLines(), std::vector<std::string>{"DEBUG - SSL 服務模式 : TRUE"});
+}
+
+TEST_F(AgentHostTest, ShutdownStopsTheServerAndWritesNoComponentLinesForAnEmptyTable) {
+  AgentHost& host = Host();
+  ASSERT_TRUE(host.CreateWindowSequence(window_));
+  TakeLines();
+  host.Shutdown();
+  EXPECT_EQ(TakeLines(), std::vector<std::string>{"DEBUG - sslServer 服務已停止"});
+  EXPECT_TRUE(WaitUntilStopped(host.server()));
+  host.Shutdown();
+  EXPECT_TRUE(TakeLines().empty()) << "shutdown runs once";
+}
+
+}  // namespace
+}  // namespace vorlink
