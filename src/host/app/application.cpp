@@ -1,0 +1,76 @@
+#include "host/app/application.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include "desktop/ui/about_dialog.h"
+#include "host/app/main_frame.h"
+#include "platform/process/agent_process.h"
+#include "platform/process/executable_path.h"
+#include "platform/single_instance/single_instance_lock.h"
+
+namespace vorlink {
+namespace {
+
+// SIGTERM, SIGINT and SIGHUP (the end of the desktop session) close the
+// main frame the normal way, so the shutdown order runs. They are blocked
+// in every thread and read on the UI thread through a signalfd.
+int BlockStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+// Without any display the agent still serves: Qt falls back to offscreen.
+void ChooseQtPlatform() {
+  if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+}
+
+}  // namespace
+
+int CVorlink45::Run(int argc, char** argv) {
+  const int signal_fd = BlockStopSignals();
+  const auto executable = platform::ExecutablePath();
+  auto lock = std::make_unique<platform::SingleInstanceLock>(executable.filename().string());
+  if (!lock->held()) return 0;  // another instance serves this session
+
+  const bool show_tray = platform::ShowTrayFromArguments(std::vector<std::string>(argv + 1, argv + argc));
+  ChooseQtPlatform();
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  app.setApplicationName("Vorlink45");
+
+  AgentHostOptions options;
+  options.executable = executable;
+  auto frame = std::make_unique<CMainFrame>(show_tray, options);
+  bool restart = false;
+  QObject::connect(frame.get(), &CMainFrame::closed, &app, [&](bool r) {
+    restart = r;
+    app.quit();
+  });
+  QObject::connect(frame.get(), &CMainFrame::aboutRequested, &app, [] { CAboutDlg().exec(); });
+  QSocketNotifier stop_signal(signal_fd, QSocketNotifier::Read);
+  QObject::connect(&stop_signal, &QSocketNotifier::activated, frame.get(), [&] {
+    signalfd_siginfo info;
+    while (::read(signal_fd, &info, sizeof info) == sizeof info) {
+    }
+    frame->Close(false);
+  });
+
+  if (frame->Create()) app.exec();
+  frame.reset();  // the shutdown order
+  lock->Release();
+  if (restart) platform::StartSuccessor(executable);
+  return 0;
+}
+
+}  // namespace vorlink

@@ -1,0 +1,83 @@
+#include "host/app/main_frame.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+
+#include "desktop/ui/agent_icon.h"
+#include "desktop/ui/system_tray.h"
+#include "desktop/ui/tray_menu.h"
+#include "platform/session/session_lock_listener.h"
+
+namespace vorlink {
+
+CMainFrame::CMainFrame(bool show_tray, AgentHostOptions options)
+    : show_tray_(show_tray), host_(std::make_unique<AgentHost>(std::move(options))) {
+  connect(&sweep_timer_, &QTimer::timeout, this, [this] { host_->OnTimer(kSweepTimerId); });
+}
+
+CMainFrame::~CMainFrame() {
+  sweep_timer_.stop();
+  if (session_) session_->Unregister();
+  tray_.reset();
+  host_->Shutdown();
+}
+
+bool CMainFrame::Create() { return host_->CreateWindowSequence(*this); }
+
+bool CMainFrame::RegisterSessionNotifications() {
+  session_ = std::make_unique<platform::SessionLockListener>();
+  connect(session_.get(), &platform::SessionLockListener::sessionChanged, this,
+          [this](int code) { host_->OnSessionChange(code); });
+  return session_->Register();
+}
+
+bool CMainFrame::CreateLogDialog() { return true; }
+
+bool CMainFrame::CreateTrayIcon(const std::string& tooltip) {
+  if (!show_tray_) return true;
+  tray_ = std::make_unique<CSystemTray>();
+  connect(tray_.get(), &CSystemTray::command, this, &CMainFrame::OnCommand);
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    host_->log().LogDebug("TrayIcon 等待通知區域出現後顯示");
+  }
+  return tray_->CreateTrayIcon(QString::fromStdString(tooltip), LoadAgentIcon());
+}
+
+void CMainFrame::StartSweepTimer(int interval_ms) { sweep_timer_.start(interval_ms); }
+
+bool CMainFrame::Confirm(const QString& text, const QString& caption) {
+  // Nobody can answer a question without a display: that counts as No.
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) return false;
+  return QMessageBox::question(nullptr, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+         QMessageBox::Yes;
+}
+
+void CMainFrame::OnCommand(int id) {
+  switch (id) {
+    case kCmdAbout:
+      emit aboutRequested();
+      break;
+    case kCmdRestart:
+      if (Confirm(QStringLiteral("注意 !\n執行中網頁(或程式), 將無法繼續作業, 需要重新進入網頁, 才能繼續, 確定要重新啟動嗎?"),
+                  QStringLiteral("重新啟動"))) {
+        Close(true);
+      }
+      break;
+    case kCmdExit:
+      if (Confirm(QStringLiteral("注意 !\n執行中網頁(或程式), 將無法作業, 確定要結束嗎?"), QStringLiteral("結束"))) {
+        Close(false);
+      }
+      break;
+    default:
+      break;  // the custom-options item and its double click have no handler
+  }
+}
+
+void CMainFrame::Close(bool restart) {
+  if (closing_) return;
+  closing_ = true;
+  emit closed(restart);
+}
+
+}  // namespace vorlink
