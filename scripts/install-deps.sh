@@ -10,7 +10,7 @@ packages=(
   curl ca-certificates                   # integration tests talk to the agent with curl
   libnss3-tools                          # certutil: browser trust in NSS databases
   qt6-base-dev qt6-svg-dev libqt6svg6    # desktop layer: widgets, D-Bus, the SVG icon
-  dbus fonts-wqy-microhei                # session bus for tests; a font that renders Chinese
+  dbus python3-dbus fonts-wqy-microhei   # a private session bus and a signal emitter for tests; a CJK font
 )
 
 # Browsers for the trust tests; their tests skip when these cannot be had.

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The real agent as a user starts it on a machine without a desktop: it
+# serves, a second start in the same session ends at once and silently,
+# and SIGTERM runs the shutdown order.
+#   agent_process_test.sh AGENT_BINARY CA_FILE
+set -uo pipefail
+agent=$1 ca=$2
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=offscreen
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+fail() { echo "FAIL: $*"; cat "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null; exit 1; }
+
+dbus-run-session -- "$agent" notray >"$work/first.out" 2>&1 &
+first=$!
+port=""
+for _ in $(seq 100); do
+  port=$(grep -ho 'https 服務已經啟動, port = (int)[0-9]*' "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null | grep -o '[0-9]*$')
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || fail "the agent did not start"
+
+answer=$(curl -s --max-time 10 --cacert "$ca" -d 'DLLToken=1&ExecMethod=GetVersion' "https://localhost:$port/")
+[ "$answer" = "||-1||沒有找到指定的 DllToken, 無法執行||" ] || fail "unexpected answer: $answer"
+
+lines_before=$(cat "$XDG_STATE_HOME"/Vorlink/* | wc -l)
+timeout 10 "$agent" notray || fail "the second instance did not end cleanly"
+lines_after=$(cat "$XDG_STATE_HOME"/Vorlink/* | wc -l)
+[ "$lines_before" = "$lines_after" ] || fail "the second instance wrote to the log"
+kill -0 "$first" 2>/dev/null || fail "the first instance died"
+
+pkill -TERM -f "^$agent notray" || fail "could not signal the agent"
+for _ in $(seq 50); do pgrep -f "^$agent notray" >/dev/null || break; sleep 0.1; done
+pgrep -f "^$agent notray" >/dev/null && fail "the agent did not end after SIGTERM"
+grep -q 'sslServer 服務已停止' "$XDG_STATE_HOME"/Vorlink/* || fail "no shutdown line"
+echo PASS
