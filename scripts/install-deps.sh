@@ -8,6 +8,7 @@ packages=(
   libcpp-httplib-dev libssl-dev openssl  # HTTPS server and TLS
   libgtest-dev                           # tests
   curl ca-certificates                   # integration tests talk to the agent with curl
+  wrk python3                            # the request benchmark and test helpers
   libnss3-tools                          # certutil: browser trust in NSS databases
   qt6-base-dev qt6-svg-dev libqt6svg6    # desktop layer: widgets, D-Bus, the SVG icon
   dbus python3-dbus fonts-wqy-microhei   # a private session bus and a signal emitter for tests; a CJK font
