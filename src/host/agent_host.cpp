@@ -32,7 +32,7 @@ AgentHost::AgentHost(AgentHostOptions options)
     const auto cert = options_.resources->Load(platform::kLocalhostResourceType, platform::kIdrLocalCert);
     InstallFirefoxTrust(log_, cert.bytes, TrustSettingsFromEnvironment(options_.executable.parent_path()));
   }
-  services_ = std::make_unique<AgentServices>(log_);
+  services_ = std::make_unique<AgentServices>(log_, viewer_);
 }
 
 AgentHost::~AgentHost() { Shutdown(); }
@@ -73,6 +73,8 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
     log_.LogError("建立 作業記錄 視窗失敗");
     return false;
   }
+  viewer_.Attach(&window);
+  log_.SetViewer(&viewer_);
   if (!window.CreateTrayIcon(TrayTooltip())) {
     log_.LogError("建立 TrayIcon 視窗失敗");
     return false;
@@ -96,6 +98,13 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
     return false;
   }
   return true;
+}
+
+void AgentHost::ViewerFeed::AddLogLine(std::u16string_view text) {
+  FrameWindow* window = window_.load();
+  if (!window) return;  // no viewer yet: nothing to show
+  lines_.AddLogLine(text);
+  window->LogLinesChanged();
 }
 
 void AgentHost::OnSessionChange(int code) {
@@ -131,6 +140,8 @@ void AgentHost::Shutdown() {
   certificate_.clear();
   key_.clear();
   services_->ReleaseAll();
+  log_.SetViewer(nullptr);
+  viewer_.Attach(nullptr);
 }
 
 }  // namespace vorlink

@@ -4,6 +4,7 @@
 // frame's construction, window creation sequence, session handling, timer
 // and shutdown order. The Qt main frame drives it from the UI thread.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "desktop/log/diagnostic_log.h"
+#include "desktop/log/log_line_store.h"
 #include "host/frame_window.h"
 #include "host/server/https_server_host.h"
 #include "platform/resources/resource_source.h"
@@ -51,14 +53,30 @@ class AgentHost {
   void Shutdown();
 
   DiagnosticLog& log() { return log_; }
+  // The execution-log viewer's lines (filled from the viewer's creation on).
+  LogLineStore& log_lines() { return log_lines_; }
   HttpsServerHost& server() { return server_; }
   std::string TrayTooltip() const;
 
  private:
   bool LoadResource(int id, const char* name, std::vector<std::uint8_t>& out);
 
+  // Feeds the viewer's lines once the viewer exists, and tells the window.
+  class ViewerFeed : public LogViewerSink {
+   public:
+    explicit ViewerFeed(LogLineStore& lines) : lines_(lines) {}
+    void Attach(FrameWindow* window) { window_.store(window); }
+    void AddLogLine(std::u16string_view text) override;
+
+   private:
+    LogLineStore& lines_;
+    std::atomic<FrameWindow*> window_{nullptr};
+  };
+
   AgentHostOptions options_;
   DiagnosticLog log_;
+  LogLineStore log_lines_;
+  ViewerFeed viewer_{log_lines_};
   std::vector<std::uint8_t> certificate_, key_;
   std::unique_ptr<AgentServices> services_;
   HttpsServerHost server_;

@@ -2,14 +2,15 @@
 
 #include "component/provisional_services.h"
 #include "desktop/log/diagnostic_log.h"
+#include "request/log_trace_recorder.h"
 
 namespace vorlink {
 
-AgentServices::AgentServices(DiagnosticLog& log)
+AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer)
     : log_(log),
       init_dll_(std::make_unique<NoManifestInitDll>(log)),
       tokens_(std::make_unique<EmptyTokenTable>()),
-      traces_(std::make_unique<NullTraceRecorder>()),
+      traces_(std::make_unique<LogTraceRecorder>(log, &viewer)),
       parser_(std::make_unique<FieldParser>(*init_dll_, *tokens_)),
       endpoint_(std::make_unique<RequestEndpoint>(*parser_, *traces_)) {}
 

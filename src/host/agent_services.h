@@ -11,10 +11,11 @@
 namespace vorlink {
 
 class DiagnosticLog;
+class LogViewerSink;
 
 class AgentServices {
  public:
-  explicit AgentServices(DiagnosticLog& log);
+  AgentServices(DiagnosticLog& log, LogViewerSink& viewer);
   ~AgentServices();
 
   const RequestEndpoint& endpoint() const { return *endpoint_; }

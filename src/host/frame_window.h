@@ -16,6 +16,8 @@ class FrameWindow {
   virtual bool CreateLogDialog() = 0;
   virtual bool CreateTrayIcon(const std::string& tooltip) = 0;
   virtual void StartSweepTimer(int interval_ms) = 0;
+  // The viewer's lines changed; called on any thread, after the change.
+  virtual void LogLinesChanged() {}
 };
 
 }  // namespace vorlink

@@ -89,3 +89,41 @@ TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
 
 }  // namespace
 }  // namespace vorlink
+
+#include "desktop/log/log_line_store.h"
+#include "desktop/ui/show_log_dialog.h"
+
+namespace vorlink {
+namespace {
+
+TEST(LogViewer, ShowsTheCollectedLinesAndClearsThem) {
+  LogLineStore lines;
+  CShowLogDialog viewer(lines);
+  EXPECT_TRUE(viewer.Text().isEmpty());
+  EXPECT_FALSE(viewer.ClearEnabled());
+  EXPECT_TRUE(viewer.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_EQ(viewer.windowTitle(), "作業記錄檢視");
+
+  for (int i = 1; i <= 150; ++i) lines.AddLogLine(u"entry " + QString::number(i).toStdU16String());
+  viewer.Refresh();
+  const QStringList shown = viewer.Text().split('\n');
+  EXPECT_EQ(shown.size(), 100);
+  EXPECT_EQ(shown.first(), "entry 51");
+  EXPECT_EQ(shown.last(), "entry 150");
+  EXPECT_TRUE(viewer.ClearEnabled());
+
+  viewer.Clear();
+  EXPECT_TRUE(viewer.Text().isEmpty());
+  EXPECT_FALSE(viewer.ClearEnabled());
+  lines.AddLogLine(u"one");
+  viewer.Refresh();
+  EXPECT_EQ(viewer.Text(), "one");
+  EXPECT_TRUE(viewer.ClearEnabled());
+
+  viewer.show();
+  viewer.close();  // closing hides; the text stays
+  EXPECT_EQ(viewer.Text(), "one");
+}
+
+}  // namespace
+}  // namespace vorlink

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "platform/process/agent_process.h"
 #include "platform/resources/resource_ids.h"
 #include "request/text_codec.h"
@@ -14,12 +16,24 @@
 namespace vorlink {
 namespace {
 
-struct LineRecorder : LogViewerSink {
-  void AddLogLine(std::u16string_view text) override {
-    const std::string line = EncodeUtf8(text);
-    lines.push_back(line.substr(line.find("] ") + 2));  // "DEBUG - ..." without the time
+// The log file's formatted lines ("DEBUG - ..." without the time), read
+// anew on each call.
+struct LineRecorder {
+  std::vector<std::string> Read() const {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::string line;
+      while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto at = line.find("] ");
+        if (line.starts_with("[") && at != std::string::npos) out.push_back(line.substr(at + 2));
+      }
+    }
+    return out;
   }
-  std::vector<std::string> lines;
+  std::filesystem::path dir;
+  std::size_t taken = 0;
 };
 
 struct FakeWindow : FrameWindow {
@@ -61,17 +75,26 @@ class AgentHostTest : public ::testing::Test {
     options.resources = resources;
     options.final_wait = std::chrono::milliseconds(0);
     host_ = std::make_unique<AgentHost>(options);
-    host_->log().SetViewer(&recorder_);
+    recorder_.dir = logs_.path();
     return *host_;
+  }
+  std::vector<std::string> Lines() const {
+    auto all = recorder_.Read();
+    return {all.begin() + static_cast<long>(std::min(recorder_.taken, all.size())), all.end()};
   }
   std::vector<std::string> Errors() const {
     std::vector<std::string> errors;
-    for (const auto& l : recorder_.lines) {
+    for (const auto& l : Lines()) {
       if (l.starts_with("ERROR")) errors.push_back(l);
     }
     return errors;
   }
-  std::vector<std::string> TakeLines() { return std::exchange(recorder_.lines, {}); }
+  std::vector<std::string> TakeLines() {
+    auto lines = Lines();
+    recorder_.taken += lines.size();
+    return lines;
+  }
+  void ForgetLines() { recorder_.taken = recorder_.Read().size(); }
   std::string PortLine(int port) const { return "DEBUG - https 服務已經啟動, port = (int)" + std::to_string(port); }
 
   test::ScratchDir logs_;
@@ -92,7 +115,7 @@ TEST_F(AgentHostTest, CreationWritesItsLinesInOrderAndServes) {
       "DEBUG - 設定元件 DLL 檢察 Timeout 時間(分鐘) = (int)600",
       "DEBUG - 啟動 timer 檢查, 間隔(分鐘) = (int)30",
   };
-  EXPECT_EQ(recorder_.lines, expected);
+  EXPECT_EQ(Lines(), expected);
   EXPECT_EQ(window_.tooltip, "NESTO Zanthe - (vorlink45.exe) - 版本 : 4.5.23.1");
   EXPECT_EQ(window_.timer_ms, 1800000);
   EXPECT_TRUE(host.server().IsRunning());
@@ -109,10 +132,10 @@ TEST_F(AgentHostTest, AFailingWindowStepEndsCreationWithOnlyItsErrorLine) {
     window_.fail_step = step;
     AgentHost& host = Host();
     EXPECT_FALSE(host.CreateWindowSequence(window_)) << step;
-    EXPECT_EQ(recorder_.lines, std::vector<std::string>{line}) << step;
+    EXPECT_EQ(Lines(), std::vector<std::string>{line}) << step;
     EXPECT_FALSE(host.server().IsRunning());
     host_.reset();
-    recorder_.lines.clear();
+    ForgetLines();
   }
 }
 
@@ -138,7 +161,7 @@ TEST_F(AgentHostTest, ResourceAndCertificateFailuresAreReported) {
     EXPECT_FALSE(host.CreateWindowSequence(window_));
     EXPECT_EQ(Errors(), std::vector<std::string>{c.line});
     host_.reset();
-    recorder_.lines.clear();
+    ForgetLines();
   }
 }
 

@@ -187,7 +187,7 @@ TEST(FirefoxTrustWithCertutil, ImportsTheCaIntoProfileAndSharedDatabase) {
   InstallFirefoxTrust(log, Certificate(), settings, [](std::vector<platform::Command> commands) {
     for (const auto& c : commands) platform::RunAndWait(c);
   });
-  for (const fs::path db : {profile, home.path() / ".pki/nssdb"}) {
+  for (const fs::path& db : {profile, home.path() / ".pki/nssdb"}) {
     EXPECT_TRUE(fs::exists(db / "cert9.db")) << db;
     EXPECT_EQ(platform::RunAndWait({"certutil", "-L", "-d", "sql:" + db.string(), "-n", "ORVA_SSLCA"}), 0) << db;
   }

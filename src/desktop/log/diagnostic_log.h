@@ -16,10 +16,19 @@ namespace vorlink {
 class DiagnosticLog {
  public:
   static constexpr std::string_view kBaseName = "NestoVorlink45";
+  // A file that has grown past this many bytes sends the next entry to the
+  // next index.
+  static constexpr std::uintmax_t kRollOverBytes = 10567680;
+  static constexpr int kMaxScannedIndex = 199;
+  // Values of this many bytes or more are cut to it and get a length note.
+  static constexpr std::size_t kValueCut = 1000;
 
-  explicit DiagnosticLog(platform::LocalClock clock = platform::NowLocalTime);
+  explicit DiagnosticLog(platform::LocalClock clock = platform::NowLocalTime,
+                         std::uintmax_t roll_over_bytes = kRollOverBytes);
 
-  // Sets the log folder ($XDG_STATE_HOME/Vorlink) and creates it.
+  // Sets the log folder ($XDG_STATE_HOME/Vorlink, else
+  // ~/.local/state/Vorlink; "Vorlink" in the working folder when no home
+  // is known) and creates it with its parents.
   void PrepareLogDirectory();
   // Same with an explicit folder (tests, and hosts that know better).
   void PrepareLogDirectory(std::string directory);
@@ -38,11 +47,17 @@ class DiagnosticLog {
 
   std::string LogDirectory() const;
   int CurrentIndex() const;
+  // The file today's entries go to.
+  std::string CurrentFileName() const;
 
  private:
   void Emit(const std::u16string& line);
+  std::string FileName(const platform::LocalTime& date, int index) const;
 
   platform::LocalClock clock_;
+  std::uintmax_t roll_over_bytes_;
+  // Serialises every append (open, write, size check, index step, close)
+  // and keeps entries whole and in order across threads.
   mutable std::mutex mutex_;
   std::string directory_;
   int index_ = 0;

@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 
 #include "desktop/ui/agent_icon.h"
+#include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
 #include "desktop/ui/tray_menu.h"
 #include "platform/session/session_lock_listener.h"
@@ -19,8 +20,9 @@ CMainFrame::CMainFrame(bool show_tray, AgentHostOptions options)
 CMainFrame::~CMainFrame() {
   sweep_timer_.stop();
   if (session_) session_->Unregister();
+  host_->Shutdown();  // detaches the viewer before the dialog goes
   tray_.reset();
-  host_->Shutdown();
+  log_dialog_.reset();
 }
 
 bool CMainFrame::Create() { return host_->CreateWindowSequence(*this); }
@@ -32,7 +34,15 @@ bool CMainFrame::RegisterSessionNotifications() {
   return session_->Register();
 }
 
-bool CMainFrame::CreateLogDialog() { return true; }
+bool CMainFrame::CreateLogDialog() {
+  log_dialog_ = std::make_unique<CShowLogDialog>(host_->log_lines());
+  return true;
+}
+
+void CMainFrame::LogLinesChanged() {
+  // Any thread: the dialog is refreshed on the UI thread, in order.
+  QMetaObject::invokeMethod(log_dialog_.get(), &CShowLogDialog::Refresh, Qt::QueuedConnection);
+}
 
 bool CMainFrame::CreateTrayIcon(const std::string& tooltip) {
   if (!show_tray_) return true;
@@ -55,6 +65,11 @@ bool CMainFrame::Confirm(const QString& text, const QString& caption) {
 
 void CMainFrame::OnCommand(int id) {
   switch (id) {
+    case kCmdShowLog:
+      log_dialog_->show();
+      log_dialog_->raise();
+      log_dialog_->activateWindow();
+      break;
     case kCmdAbout:
       emit aboutRequested();
       break;

@@ -14,6 +14,7 @@
 namespace vorlink {
 
 class CSystemTray;
+class CShowLogDialog;
 namespace platform {
 class SessionLockListener;
 }
@@ -33,6 +34,7 @@ class CMainFrame : public QObject, public FrameWindow {
   bool CreateLogDialog() override;
   bool CreateTrayIcon(const std::string& tooltip) override;
   void StartSweepTimer(int interval_ms) override;
+  void LogLinesChanged() override;
 
  signals:
   // The frame closed; `restart` asks the application for a successor.
@@ -51,6 +53,7 @@ class CMainFrame : public QObject, public FrameWindow {
   std::unique_ptr<AgentHost> host_;
   std::unique_ptr<platform::SessionLockListener> session_;
   std::unique_ptr<CSystemTray> tray_;
+  std::unique_ptr<CShowLogDialog> log_dialog_;
   QTimer sweep_timer_;
   bool closing_ = false;
 };

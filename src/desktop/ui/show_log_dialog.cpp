@@ -1,0 +1,65 @@
+#include "desktop/ui/show_log_dialog.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "desktop/log/log_line_store.h"
+
+namespace vorlink {
+
+CShowLogDialog::CShowLogDialog(LogLineStore& lines, QWidget* parent) : QDialog(parent), lines_(lines) {
+  setWindowTitle(QStringLiteral("作業記錄檢視"));
+  setWindowFlag(Qt::WindowStaysOnTopHint);
+  resize(640, 380);
+
+  text_ = new QPlainTextEdit(this);
+  text_->setReadOnly(true);
+  text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  auto* copy = new QPushButton(QStringLiteral("複製"), this);
+  clear_ = new QPushButton(QStringLiteral("清除記錄"), this);
+  auto* close = new QPushButton(QStringLiteral("關閉"), this);
+  close->setDefault(true);
+  connect(copy, &QPushButton::clicked, this, &CShowLogDialog::Copy);
+  connect(clear_, &QPushButton::clicked, this, &CShowLogDialog::Clear);
+  connect(close, &QPushButton::clicked, this, &QDialog::hide);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(copy);
+  buttons->addWidget(clear_);
+  buttons->addWidget(close);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(text_);
+  layout->addLayout(buttons);
+  Refresh();
+}
+
+QString CShowLogDialog::Text() const { return text_->toPlainText(); }
+bool CShowLogDialog::ClearEnabled() const { return clear_->isEnabled(); }
+
+void CShowLogDialog::Refresh() {
+  const std::u16string text = lines_.Text();
+  // The edit shows lines; the store keeps them CR LF separated.
+  QString shown = QString::fromStdU16String(text);
+  shown.remove(QLatin1Char('\r'));
+  if (shown.endsWith(QLatin1Char('\n'))) shown.chop(1);
+  text_->setPlainText(shown);
+  clear_->setEnabled(!text.empty());
+}
+
+void CShowLogDialog::Copy() {
+  text_->selectAll();
+  text_->ensureCursorVisible();
+  if (!text_->toPlainText().isEmpty()) QGuiApplication::clipboard()->setText(QString::fromStdU16String(lines_.Text()));
+}
+
+void CShowLogDialog::Clear() {
+  lines_.Clear();
+  Refresh();
+}
+
+}  // namespace vorlink

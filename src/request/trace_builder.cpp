@@ -1,0 +1,75 @@
+#include "request/trace_builder.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+
+#include "desktop/log/log_text.h"
+
+namespace vorlink {
+namespace {
+
+std::u16string Stamp(const platform::LocalClock& clock, const char* what) {
+  const platform::LocalTime t = clock();
+  char line[512];
+  std::snprintf(line, sizeof line, "[%04d/%02d/%02d %02d:%02d:%02d.%03d] %s\n", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, t.millisecond, what);
+  return Widen(line);
+}
+
+std::u16string Length(const char* format, std::size_t bytes) {
+  char piece[512];
+  std::snprintf(piece, sizeof piece, format, static_cast<int>(bytes));
+  return Widen(piece);
+}
+
+std::u16string Headers(const httplib::Headers& headers) {
+  std::u16string text = u"- Headers : \n";
+  for (const auto& [name, value] : headers) text += u"-- " + Widen(name) + u" : " + Widen(value) + u"\n";
+  return text;
+}
+
+std::u16string ParamLine(const std::string& key, const std::string& value) {
+  std::u16string line = u"-- PARAM " + Widen(key) + u" = ";
+  if (value.size() <= kTraceCut) {
+    line += ToLogText(value) + Length(" , length = %d bytes", value.size());
+  } else {
+    line += ToLogText(std::string_view(value).substr(0, kTraceCut)) + Length(" ... length = %d bytes", value.size());
+  }
+  return line + u"\n";
+}
+
+}  // namespace
+
+std::u16string BuildRequestTrace(const httplib::Request& request, const platform::LocalClock& clock) {
+  std::u16string text = Stamp(clock, "https Request begin");
+  text += u"- Method : " + Widen(request.method) + u"\n";
+  text += u"- Path : " + Widen(request.path) + u"\n";
+  text += Headers(request.headers);
+  if (!request.params.empty()) {
+    text += u"- Body :\n";
+    for (const auto& [key, value] : request.params) text += ParamLine(key, value);
+  } else if (request.body.size() <= kTraceCut) {
+    text += u"- Body : " + Widen(request.body) + u"\n";
+  } else {
+    text += u"- Body : " + Widen(std::string_view(request.body).substr(0, kTraceCut)) +
+            Length(" ... length = %d bytes", request.body.size()) + u"\n";
+  }
+  return text + Stamp(clock, "http Request end");
+}
+
+std::u16string BuildResponseTrace(const httplib::Response& response, const platform::LocalClock& clock) {
+  std::u16string text = Stamp(clock, "https Response begin");
+  text += Headers(response.headers);
+  const std::string& body = response.body;
+  if (body.size() <= kTraceCut) {
+    text += u"- Body : " + ToLogText(body) + u"\n";
+  } else {
+    text += u"- Body : " + Widen(std::string_view(body).substr(0, kTraceCut)) +
+            Length(" ... length = %d bytes", body.size()) + u"\n";
+  }
+  text += Length("- Body length : %d\n", body.size());
+  return text + Stamp(clock, "https Response end");
+}
+
+}  // namespace vorlink
