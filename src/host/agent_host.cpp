@@ -19,8 +19,18 @@ const platform::ResourceSource& EmbeddedResources() {
 
 }  // namespace
 
+namespace {
+
+std::string ManifestKey(const platform::ResourceSource* resources) {
+  const auto key = (resources ? *resources : EmbeddedResources())
+                       .Load(platform::kManifestKeyResourceType, platform::kIdrManifestKey);
+  return std::string(key.bytes.begin(), key.bytes.end());
+}
+
+}  // namespace
+
 AgentHost::AgentHost(AgentHostOptions options)
-    : options_(std::move(options)), server_(log_, options_.ports) {
+    : options_(std::move(options)), verifier_(ManifestKey(options_.resources)), server_(log_, options_.ports) {
   if (!options_.resources) options_.resources = &EmbeddedResources();
   if (options_.log_directory.empty()) {
     log_.PrepareLogDirectory();
@@ -32,7 +42,8 @@ AgentHost::AgentHost(AgentHostOptions options)
     const auto cert = options_.resources->Load(platform::kLocalhostResourceType, platform::kIdrLocalCert);
     InstallFirefoxTrust(log_, cert.bytes, TrustSettingsFromEnvironment(options_.executable.parent_path()));
   }
-  services_ = std::make_unique<AgentServices>(log_, viewer_);
+  services_ = std::make_unique<AgentServices>(log_, viewer_, verifier_,
+                                              options_.executable.parent_path() / "Vorlink.ini");
 }
 
 AgentHost::~AgentHost() { Shutdown(); }
@@ -69,6 +80,10 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
   }
   if (!LoadResource(platform::kIdrLocalCert, "IDR_LOCAL_CERT", certificate_)) return false;
   if (!LoadResource(platform::kIdrLocalKey, "IDR_LOCAL_KEY", key_)) return false;
+  if (!verifier_.SetVerificationKey(certificate_)) {
+    log_.LogError("設定 DLL 檔驗證金鑰失敗 !");
+    return false;
+  }
   if (!window.CreateLogDialog()) {
     log_.LogError("建立 作業記錄 視窗失敗");
     return false;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "component/module_verifier.h"
 #include "desktop/log/diagnostic_log.h"
 #include "desktop/log/log_line_store.h"
 #include "host/frame_window.h"
@@ -78,6 +79,7 @@ class AgentHost {
   LogLineStore log_lines_;
   ViewerFeed viewer_{log_lines_};
   std::vector<std::uint8_t> certificate_, key_;
+  ModuleVerifier verifier_;
   std::unique_ptr<AgentServices> services_;
   HttpsServerHost server_;
   std::int32_t idle_timeout_minutes_ = 0;

@@ -1,14 +1,17 @@
 #include "host/agent_services.h"
 
+#include "component/init_dll_handler.h"
 #include "component/provisional_services.h"
 #include "desktop/log/diagnostic_log.h"
 #include "request/log_trace_recorder.h"
 
 namespace vorlink {
 
-AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer)
+AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
+                             const std::filesystem::path& manifest_path)
     : log_(log),
-      init_dll_(std::make_unique<NoManifestInitDll>(log)),
+      // No component runtime yet: creation fails as for an unregistered ProgID.
+      init_dll_(std::make_unique<InitDllHandler>(log, verifier, manifest_path, nullptr)),
       tokens_(std::make_unique<EmptyTokenTable>()),
       traces_(std::make_unique<LogTraceRecorder>(log, &viewer)),
       parser_(std::make_unique<FieldParser>(*init_dll_, *tokens_)),

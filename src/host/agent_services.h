@@ -3,6 +3,7 @@
 // component table, the field parser, the traces and the endpoint.
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 
 #include "request/field_parser.h"
@@ -12,10 +13,12 @@ namespace vorlink {
 
 class DiagnosticLog;
 class LogViewerSink;
+class ModuleVerifier;
 
 class AgentServices {
  public:
-  AgentServices(DiagnosticLog& log, LogViewerSink& viewer);
+  AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
+                const std::filesystem::path& manifest_path);
   ~AgentServices();
 
   const RequestEndpoint& endpoint() const { return *endpoint_; }

@@ -17,3 +17,10 @@ inline constexpr std::string_view kIconResourceType = "ICON";
 inline constexpr int kIdiAgentIcon = 327;  // SVG, rendered at the sizes the desktop asks for
 
 }  // namespace vorlink::platform
+
+namespace vorlink::platform {
+
+inline constexpr std::string_view kManifestKeyResourceType = "MANIFESTKEY";
+inline constexpr int kIdrManifestKey = 400;  // PEM public key that opens Vorlink.ini
+
+}  // namespace vorlink::platform
