@@ -33,5 +33,15 @@ if [ -z "$summary" ]; then
 fi
 failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
 total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$summary")
-echo "$((total - failed)) passed, $failed failed"
+passed=$((total - failed))
+
+# The fuzz targets, for a bounded time, when clang is there (plain runs only).
+if [ -z "$sanitize" ] && command -v clang++ >/dev/null; then
+  if tests/fuzz/run-fuzzers.sh "${VORLINK_FUZZ_SECONDS:-20}"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+fi
+echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config git   # toolchain
   libcpp-httplib-dev libssl-dev openssl  # HTTPS server and TLS
   libgtest-dev                           # tests
+  clang libclang-rt-14-dev               # libFuzzer targets
   curl ca-certificates                   # integration tests talk to the agent with curl
   wrk python3                            # the request benchmark and test helpers
   libnss3-tools                          # certutil: browser trust in NSS databases
