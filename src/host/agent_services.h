@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "request/dll_token_table.h"
 #include "request/field_parser.h"
+#include "request/method_dispatch.h"
 #include "request/request_endpoint.h"
 
 namespace vorlink {
@@ -22,14 +24,17 @@ class AgentServices {
   ~AgentServices();
 
   const RequestEndpoint& endpoint() const { return *endpoint_; }
-  void SetIdleTimeout(std::int32_t minutes);
+  void SetIdleTimeout(std::int32_t minutes) { idle_timeout_minutes_ = minutes; }
   void SweepTimeouts();
   void ReleaseAll();
 
  private:
   DiagnosticLog& log_;
+  std::int32_t idle_timeout_minutes_ = 0;
+  std::unique_ptr<FileSelectionService> files_;
+  std::unique_ptr<MethodDispatch> dispatch_;
+  std::unique_ptr<DllTokenTable> tokens_;
   std::unique_ptr<InitDllService> init_dll_;
-  std::unique_ptr<TokenCallService> tokens_;
   std::unique_ptr<TraceRecorder> traces_;
   std::unique_ptr<FieldParser> parser_;
   std::unique_ptr<RequestEndpoint> endpoint_;

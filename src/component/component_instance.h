@@ -1,0 +1,19 @@
+#pragma once
+// One live crypto component, as the component runtime hands it over: it is
+// invoked by dispatch id and throws ComponentFault when a call fails.
+
+#include <vector>
+
+#include "component/member_table.h"
+#include "component/variant.h"
+
+namespace vorlink {
+
+class ComponentInstance {
+ public:
+  virtual ~ComponentInstance() = default;
+  // `args` in the member's order (Param1 first).
+  virtual Variant Invoke(int dispid, CallKind kind, const std::vector<Variant>& args) = 0;
+};
+
+}  // namespace vorlink
