@@ -42,8 +42,11 @@ AgentHost::AgentHost(AgentHostOptions options)
     const auto cert = options_.resources->Load(platform::kLocalhostResourceType, platform::kIdrLocalCert);
     InstallFirefoxTrust(log_, cert.bytes, TrustSettingsFromEnvironment(options_.executable.parent_path()));
   }
-  services_ = std::make_unique<AgentServices>(log_, viewer_, verifier_,
-                                              options_.executable.parent_path() / "Vorlink.ini");
+  const auto folder = options_.executable.parent_path();
+  services_ = std::make_unique<AgentServices>(
+      log_, viewer_, verifier_, folder,
+      platform::ComponentRuntime(options_.component_folders.empty() ? platform::ComponentRuntime::DefaultFolders(folder)
+                                                                    : options_.component_folders));
 }
 
 AgentHost::~AgentHost() { Shutdown(); }

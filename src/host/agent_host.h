@@ -30,6 +30,8 @@ struct AgentHostOptions {
   bool install_browser_trust = true;
   const platform::ResourceSource* resources = nullptr;  // null: the embedded ones
   std::chrono::milliseconds final_wait{1500};           // after the server stops at shutdown
+  // Where component registrations are looked for; empty: the usual folders.
+  std::vector<std::filesystem::path> component_folders;
 };
 
 inline constexpr int kSweepTimerId = 1050;

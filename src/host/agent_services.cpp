@@ -1,24 +1,38 @@
 #include "host/agent_services.h"
 
+#include "component/component_wrapper.h"
 #include "component/init_dll_handler.h"
+#include "request/answer.h"
+#include "request/text_codec.h"
 #include "desktop/log/diagnostic_log.h"
 #include "request/log_trace_recorder.h"
 
 namespace vorlink {
 
 AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
-                             const std::filesystem::path& manifest_path)
+                             const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime)
     : log_(log),
+      runtime_(std::move(runtime)),
       files_(std::make_unique<CancelledFileSelection>()),
       dispatch_(std::make_unique<MethodDispatch>(log, *files_)),
       tokens_(std::make_unique<DllTokenTable>(log, *dispatch_)),
-      // No component runtime yet: creation fails as for an unregistered ProgID.
-      init_dll_(std::make_unique<InitDllHandler>(log, verifier, manifest_path, nullptr)),
+      init_dll_(std::make_unique<InitDllHandler>(log, verifier, executable_folder / "Vorlink.ini",
+                                                 [this] { return CreateComponent(); })),
       traces_(std::make_unique<LogTraceRecorder>(log, &viewer)),
       parser_(std::make_unique<FieldParser>(*init_dll_, *tokens_)),
       endpoint_(std::make_unique<RequestEndpoint>(*parser_, *traces_)) {}
 
 AgentServices::~AgentServices() = default;
+
+std::string AgentServices::CreateComponent() {
+  auto instance = runtime_.Create(EncodeUtf8(kComponentProgId));
+  if (!instance) return {};
+  auto wrapper = std::make_shared<ComponentWrapper>();
+  wrapper->SetInstance(std::move(instance), idle_timeout_minutes_);
+  const std::int32_t token = tokens_->Append(std::move(wrapper));
+  log_.LogDebug("建立 Vorlink 服務子程序, tokenId", token);
+  return TokenAnswer(token);
+}
 
 void AgentServices::SweepTimeouts() { tokens_->Sweep(); }
 void AgentServices::ReleaseAll() { tokens_->ReleaseAll(); }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/component_runtime/component_runtime.h"
 #include "request/dll_token_table.h"
 #include "request/field_parser.h"
 #include "request/method_dispatch.h"
@@ -19,8 +20,10 @@ class ModuleVerifier;
 
 class AgentServices {
  public:
+  // Components are created from registrations found by `runtime`; the
+  // manifest is `Vorlink.ini` in `executable_folder`.
   AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
-                const std::filesystem::path& manifest_path);
+                const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime);
   ~AgentServices();
 
   const RequestEndpoint& endpoint() const { return *endpoint_; }
@@ -30,7 +33,10 @@ class AgentServices {
 
  private:
   DiagnosticLog& log_;
+  std::string CreateComponent();
+
   std::int32_t idle_timeout_minutes_ = 0;
+  platform::ComponentRuntime runtime_;
   std::unique_ptr<FileSelectionService> files_;
   std::unique_ptr<MethodDispatch> dispatch_;
   std::unique_ptr<DllTokenTable> tokens_;

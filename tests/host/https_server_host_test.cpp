@@ -10,7 +10,7 @@
 #include <fstream>
 #include <memory>
 
-#include "component/provisional_services.h"
+#include "support/no_component_services.h"
 #include "desktop/log/diagnostic_log.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"

@@ -1,7 +1,6 @@
 #pragma once
-// Stand-ins for InitDLL handling and the DllToken table until the component
-// bridge exists: they answer as a host with no module manifest and an empty
-// token table would.
+// Request services of an agent with no module manifest and no components,
+// for tests of the endpoint and server that need no component at all.
 
 #include "request/request_services.h"
 

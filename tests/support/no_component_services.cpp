@@ -1,4 +1,4 @@
-#include "component/provisional_services.h"
+#include "support/no_component_services.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,0 +1,41 @@
+#pragma once
+// Creates crypto components from their ProgID: finds the registration,
+// loads the component's library and asks it for an instance. Every failure
+// is a plain creation failure.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "component/component_instance.h"
+
+namespace vorlink::platform {
+
+struct ComponentRegistration {
+  std::string clsid;              // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
+  std::filesystem::path library;  // absolute
+};
+
+class ComponentRuntime {
+ public:
+  // Registration folders, searched in order.
+  explicit ComponentRuntime(std::vector<std::filesystem::path> registration_folders);
+
+  // `components/` beside the executable, $XDG_DATA_HOME/vorlink/components,
+  // then each of $XDG_DATA_DIRS/vorlink/components.
+  static std::vector<std::filesystem::path> DefaultFolders(const std::filesystem::path& executable_folder);
+
+  // The registration of a ProgID (the CLSIDFromProgID step), or nullopt.
+  std::optional<ComponentRegistration> Find(const std::string& prog_id) const;
+
+  // A new instance, or nullptr when the ProgID is not registered or the
+  // library does not load or create one.
+  std::unique_ptr<ComponentInstance> Create(const std::string& prog_id) const;
+
+ private:
+  std::vector<std::filesystem::path> folders_;
+};
+
+}  // namespace vorlink::platform

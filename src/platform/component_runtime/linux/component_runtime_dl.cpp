@@ -1,0 +1,138 @@
+// Loads component libraries with dlopen and talks to them through the
+// C table of components/include/vorlink_component.h.
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/component_runtime/component_runtime.h"
+#include "vorlink_component.h"
+
+namespace vorlink::platform {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Trim(std::string s) {
+  const char* space = " \t\r\n";
+  s.erase(0, s.find_first_not_of(space));
+  s.erase(s.find_last_not_of(space) + 1);
+  return s;
+}
+
+// "{00112233-4455-6677-8899-aabbccddeeff}" as 16 bytes in text order.
+bool ParseClsid(const std::string& text, uint8_t out[16]) {
+  std::string hex;
+  for (char c : text) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
+  }
+  if (hex.size() != 32) return false;
+  for (int i = 0; i < 16; ++i) out[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  return true;
+}
+
+std::u16string TakeText(const vorlink_component_api& api, uint16_t* text, size_t length) {
+  if (text == nullptr) return {};
+  std::u16string copy(reinterpret_cast<const char16_t*>(text), length);
+  api.free_string(text);
+  return copy;
+}
+
+class DlComponentInstance final : public ComponentInstance {
+ public:
+  DlComponentInstance(const vorlink_component_api& api, void* instance) : api_(api), instance_(instance) {}
+  ~DlComponentInstance() override { api_.release_instance(instance_); }
+
+  Variant Invoke(int dispid, CallKind kind, const std::vector<Variant>& args) override {
+    std::vector<vorlink_variant> in(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+      in[i].type = static_cast<uint16_t>(args[i].type);
+      in[i].integer = args[i].integer;
+      in[i].real = args[i].real;
+      in[i].text = reinterpret_cast<const uint16_t*>(args[i].text.data());
+      in[i].text_length = args[i].text.size();
+    }
+    vorlink_variant out{};
+    vorlink_exception exception{};
+    const int32_t status = api_.invoke(instance_, dispid, kind == CallKind::kMethod ? VORLINK_CALL_METHOD : VORLINK_CALL_PROPERTY_GET,
+                                       in.data(), in.size(), &out, &exception);
+    if (status != VORLINK_S_OK) {
+      ComponentFault fault{TakeText(api_, exception.description, exception.description_length)};
+      if (out.type == VORLINK_VT_BSTR) TakeText(api_, const_cast<uint16_t*>(out.text), out.text_length);
+      throw fault;
+    }
+    Variant result;
+    result.type = static_cast<VariantType>(out.type);
+    result.integer = out.integer;
+    result.real = out.real;
+    if (out.type == VORLINK_VT_BSTR) result.text = TakeText(api_, const_cast<uint16_t*>(out.text), out.text_length);
+    return result;
+  }
+
+ private:
+  const vorlink_component_api& api_;
+  void* instance_;
+};
+
+}  // namespace
+
+ComponentRuntime::ComponentRuntime(std::vector<fs::path> folders) : folders_(std::move(folders)) {}
+
+std::vector<fs::path> ComponentRuntime::DefaultFolders(const fs::path& executable_folder) {
+  std::vector<fs::path> folders = {executable_folder / "components"};
+  const char* data_home = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  if (data_home && *data_home == '/') {
+    folders.push_back(fs::path(data_home) / "vorlink/components");
+  } else if (home && *home) {
+    folders.push_back(fs::path(home) / ".local/share/vorlink/components");
+  }
+  const char* data_dirs = std::getenv("XDG_DATA_DIRS");
+  std::stringstream dirs(data_dirs && *data_dirs ? data_dirs : "/usr/local/share:/usr/share");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (!dir.empty() && dir[0] == '/') folders.push_back(fs::path(dir) / "vorlink/components");
+  }
+  return folders;
+}
+
+std::optional<ComponentRegistration> ComponentRuntime::Find(const std::string& prog_id) const {
+  for (const auto& folder : folders_) {
+    std::ifstream file(folder / (prog_id + ".component"));
+    if (!file) continue;
+    ComponentRegistration registration;
+    std::string line;
+    while (std::getline(file, line)) {
+      const auto equals = line.find('=');
+      if (equals == std::string::npos) continue;
+      const std::string key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
+      if (key == "CLSID") registration.clsid = value;
+      if (key == "Library") registration.library = fs::path(value).is_absolute() ? fs::path(value) : folder / value;
+    }
+    if (!registration.clsid.empty() && !registration.library.empty()) return registration;
+  }
+  return std::nullopt;
+}
+
+std::unique_ptr<ComponentInstance> ComponentRuntime::Create(const std::string& prog_id) const {
+  const auto registration = Find(prog_id);
+  uint8_t clsid[16];
+  if (!registration || !ParseClsid(registration->clsid, clsid)) return nullptr;
+  // Libraries stay loaded for the life of the agent: instances may outlive
+  // any one caller, and unloading a module that started threads is unsafe.
+  void* library = ::dlopen(registration->library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) return nullptr;
+  auto get_api = reinterpret_cast<const vorlink_component_api* (*)()>(::dlsym(library, "vorlink_get_component_api"));
+  const vorlink_component_api* api = get_api ? get_api() : nullptr;
+  if (!api || api->abi_version < 1 || api->size < sizeof(vorlink_component_api) || !api->create_instance ||
+      !api->invoke || !api->free_string || !api->release_instance) {
+    return nullptr;
+  }
+  void* instance = nullptr;
+  if (api->create_instance(clsid, nullptr, &instance) != VORLINK_S_OK || instance == nullptr) return nullptr;
+  return std::make_unique<DlComponentInstance>(*api, instance);
+}
+
+}  // namespace vorlink::platform

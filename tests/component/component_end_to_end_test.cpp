@@ -1,0 +1,157 @@
+// A page's whole road over HTTPS: InitDLL creates the test component
+// (registered and listed in a signed manifest), calls reach it by DISPID.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <fstream>
+
+#include "host/agent_host.h"
+#include "manifest_signer.h"
+#include "platform/component_runtime/component_runtime.h"
+#include "platform/resources/resource_ids.h"
+#include "platform/resources/resource_source.h"
+#include "support/free_ports.h"
+#include "support/test_paths.h"
+#include "vorlink_component.h"
+
+namespace vorlink {
+namespace {
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct NoWindow : FrameWindow {
+  bool RegisterSessionNotifications() override { return true; }
+  bool CreateLogDialog() override { return true; }
+  bool CreateTrayIcon(const std::string&) override { return true; }
+  void StartSweepTimer(int) override {}
+};
+
+// The agent's folder: the component library, its registration and a
+// manifest signed over it.
+void LayOutAgentFolder(const fs::path& folder) {
+  fs::copy_file(VORLINK_TEST_COMPONENT, folder / "libtestcomponent.so");
+  fs::create_directories(folder / "components");
+  std::ofstream(folder / "components/ORVAPkcs11Crypto.ORVA_P11Crypto.component")
+      << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=../libtestcomponent.so\n";
+  const std::string key = ReadText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
+  const auto cert =
+      platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes;
+  const std::string text = manifest::ManifestText({key, cert, folder, {"libtestcomponent.so"}});
+  std::ofstream(folder / "Vorlink.ini") << manifest::SignManifestText(text, key);
+}
+
+class ComponentEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LayOutAgentFolder(folder_.path());
+    component_ = ::dlopen((folder_.path() / "libtestcomponent.so").c_str(), RTLD_NOW);
+    ASSERT_NE(component_, nullptr);
+    ports_ = test::FreePorts(1);
+    AgentHostOptions options;
+    options.executable = folder_.path() / "vorlink45";
+    options.log_directory = (folder_.path() / "logs").string();
+    options.ports = ports_;
+    options.install_browser_trust = false;
+    options.final_wait = std::chrono::milliseconds(0);
+    host_ = std::make_unique<AgentHost>(options);
+    ASSERT_TRUE(host_->CreateWindowSequence(window_));
+    client_ = std::make_unique<httplib::SSLClient>("localhost", ports_[0]);
+    client_->set_ca_cert_path(test::SourcePath("resources/ORVA.crt").c_str());
+    client_->enable_server_certificate_verification(true);
+  }
+  void TearDown() override {
+    host_.reset();
+    if (component_) ::dlclose(component_);
+  }
+  template <typename F>
+  F Control(const char* name) {
+    return reinterpret_cast<F>(::dlsym(component_, name));
+  }
+  std::string Journal() {
+    auto journal = Control<size_t (*)(char*, size_t)>("test_component_journal");
+    std::string text(journal(nullptr, 0) + 1, '\0');
+    journal(text.data(), text.size());
+    text.pop_back();
+    return text;
+  }
+  httplib::Result Post(const std::string& body) { return client_->Post("/ORVA", body, "text/plain"); }
+
+  test::ScratchDir folder_;
+  void* component_ = nullptr;
+  std::vector<int> ports_;
+  NoWindow window_;
+  std::unique_ptr<AgentHost> host_;
+  std::unique_ptr<httplib::SSLClient> client_;
+};
+
+TEST_F(ComponentEndToEnd, APageCreatesAComponentAndCallsIt) {
+  auto init = Post("InitDLL=pkcs11");
+  ASSERT_TRUE(init);
+  ASSERT_TRUE(init->body.starts_with("||0||")) << init->body;
+  const std::string token = init->body.substr(5, init->body.size() - 7);
+  const std::string t = "DLLToken=" + token;
+
+  Control<void (*)(int32_t, uint16_t, double)>("test_component_set_number")(5, VORLINK_VT_I4, 0);
+  auto login = Post(t + "&ExecMethod=Login&Param1=1234");
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->body, "||0||0||");
+
+  const std::u16string sig = u"MIIB\U0001F600sig";
+  Control<void (*)(int32_t, const char16_t*, size_t)>("test_component_set_text")(8, sig.data(), sig.size());
+  auto read = Post(t + "&ExecMethod=get_getSignature");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->body, "||0||MIIB\xed\xa0\xbd\xed\xb8\x80sig||");
+
+  Control<void (*)(int32_t, uint16_t, double)>("test_component_set_number")(92, VORLINK_VT_UI4, 4294967295.0);
+  Control<void (*)(int32_t, uint16_t, double)>("test_component_set_number")(46, VORLINK_VT_R8, 1234.9);
+  EXPECT_EQ(Post(t + "&ExecMethod=getTempFree")->body, "||0||4294967295||");
+  EXPECT_EQ(Post(t + "&ExecMethod=get_getFileSize")->body, "||0||1234||");
+
+  Control<void (*)(int32_t, int)>("test_component_set_failing")(7, 1);
+  auto failed = Post(t + "&ExecMethod=PKCS7Sign&Param1=data&Param2=1&Param3=x");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->status, 500);
+  EXPECT_EQ(failed->get_header_value("EXCEPTION_WHAT"), "UNKNOWN");
+  EXPECT_EQ(Post(t + "&ExecMethod=GetVersion")->body, "||0||4.5.23.1||") << "the token stays usable";
+
+  EXPECT_EQ(Journal(),
+            "5 method T:1234\n8 get\n92 method\n46 get\n7 method T:data I:1 I:0\n");
+}
+
+TEST_F(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {
+  auto a = Post("InitDLL=PKCS11");
+  auto b = Post("InitDLL=PKCS11");
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(a->body, b->body);
+  host_->Shutdown();
+  const std::string log = ReadText(*fs::directory_iterator(folder_.path() / "logs"));
+  EXPECT_NE(log.find("所有子程式已經全部結束, 數量 = (int)2"), std::string::npos);
+}
+
+TEST(ComponentRuntime, CreationFailuresAreFailuresNotCrashes) {
+  test::ScratchDir dir;
+  platform::ComponentRuntime runtime({dir.path()});
+  EXPECT_EQ(runtime.Create("ORVAPkcs11Crypto.ORVA_P11Crypto"), nullptr) << "not registered";
+  const std::pair<std::string, std::string> registrations[] = {
+      {"no library", "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\n"},
+      {"missing library", "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=/nonexistent.so\n"},
+      {"not a component", "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=libc.so.6\n"},
+      {"bad CLSID", "CLSID=nonsense\nLibrary=" + std::string(VORLINK_TEST_COMPONENT) + "\n"},
+  };
+  for (const auto& [what, text] : registrations) {
+    std::ofstream(dir.path() / "X.component") << text;
+    EXPECT_EQ(runtime.Create("X"), nullptr) << what;
+  }
+  std::ofstream(dir.path() / "X.component")
+      << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=" << VORLINK_TEST_COMPONENT << "\n";
+  EXPECT_NE(runtime.Create("X"), nullptr);
+}
+
+}  // namespace
+}  // namespace vorlink
