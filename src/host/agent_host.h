@@ -22,6 +22,7 @@
 namespace vorlink {
 
 class AgentServices;
+class FileSelectionService;
 
 struct AgentHostOptions {
   std::filesystem::path executable;          // the agent's own program file
@@ -30,6 +31,8 @@ struct AgentHostOptions {
   bool install_browser_trust = true;
   const platform::ResourceSource* resources = nullptr;  // null: the embedded ones
   std::chrono::milliseconds final_wait{1500};           // after the server stops at shutdown
+  // Shows the `selectFile` dialog; null: every dialog answers as cancelled.
+  FileSelectionService* file_selection = nullptr;
   // Where component registrations are looked for; empty: the usual folders.
   std::vector<std::filesystem::path> component_folders;
 };

@@ -10,11 +10,12 @@
 namespace vorlink {
 
 AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
-                             const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime)
+                             const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime,
+                             FileSelectionService* file_selection)
     : log_(log),
       runtime_(std::move(runtime)),
       files_(std::make_unique<CancelledFileSelection>()),
-      dispatch_(std::make_unique<MethodDispatch>(log, *files_)),
+      dispatch_(std::make_unique<MethodDispatch>(log, file_selection ? *file_selection : *files_)),
       tokens_(std::make_unique<DllTokenTable>(log, *dispatch_)),
       init_dll_(std::make_unique<InitDllHandler>(log, verifier, executable_folder / "Vorlink.ini",
                                                  [this] { return CreateComponent(); })),

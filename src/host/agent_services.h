@@ -23,7 +23,8 @@ class AgentServices {
   // Components are created from registrations found by `runtime`; the
   // manifest is `Vorlink.ini` in `executable_folder`.
   AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
-                const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime);
+                const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime,
+                FileSelectionService* file_selection);
   ~AgentServices();
 
   const RequestEndpoint& endpoint() const { return *endpoint_; }

@@ -7,19 +7,32 @@
 #include "desktop/ui/agent_icon.h"
 #include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
+#include "desktop/ui/ui_file_selection.h"
 #include "desktop/ui/tray_menu.h"
 #include "platform/session/session_lock_listener.h"
 
 namespace vorlink {
 
+namespace {
+
+AgentHostOptions WithFileSelection(AgentHostOptions options, FileSelectionService* files) {
+  options.file_selection = files;
+  return options;
+}
+
+}  // namespace
+
 CMainFrame::CMainFrame(bool show_tray, AgentHostOptions options)
-    : show_tray_(show_tray), host_(std::make_unique<AgentHost>(std::move(options))) {
+    : show_tray_(show_tray),
+      file_selection_(std::make_unique<UiFileSelection>(this)),
+      host_(std::make_unique<AgentHost>(WithFileSelection(std::move(options), file_selection_.get()))) {
   connect(&sweep_timer_, &QTimer::timeout, this, [this] { host_->OnTimer(kSweepTimerId); });
 }
 
 CMainFrame::~CMainFrame() {
   sweep_timer_.stop();
   if (session_) session_->Unregister();
+  file_selection_->Stop();  // a worker waiting for a dialog gives up
   host_->Shutdown();  // detaches the viewer before the dialog goes
   tray_.reset();
   log_dialog_.reset();

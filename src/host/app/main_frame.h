@@ -15,6 +15,7 @@ namespace vorlink {
 
 class CSystemTray;
 class CShowLogDialog;
+class UiFileSelection;
 namespace platform {
 class SessionLockListener;
 }
@@ -50,6 +51,7 @@ class CMainFrame : public QObject, public FrameWindow {
   bool Confirm(const QString& text, const QString& caption);
 
   bool show_tray_;
+  std::unique_ptr<UiFileSelection> file_selection_;
   std::unique_ptr<AgentHost> host_;
   std::unique_ptr<platform::SessionLockListener> session_;
   std::unique_ptr<CSystemTray> tray_;
