@@ -8,16 +8,8 @@
 #include <cstdlib>
 
 #include "host/agent_host.h"
+#include "host/headless_window.h"
 #include "platform/process/executable_path.h"
-
-namespace {
-struct NoWindow : vorlink::FrameWindow {
-  bool RegisterSessionNotifications() override { return true; }
-  bool CreateLogDialog() override { return true; }
-  bool CreateTrayIcon(const std::string&) override { return true; }
-  void StartSweepTimer(int) override {}
-};
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -30,7 +22,7 @@ int main(int argc, char** argv) {
   options.log_directory = argv[2];
   options.install_browser_trust = false;
   vorlink::AgentHost host(options);
-  NoWindow window;
+  vorlink::HeadlessWindow window;
   if (!host.CreateWindowSequence(window)) return 1;
   std::printf("READY\n");
   std::fflush(stdout);

@@ -4,18 +4,8 @@
 #include <signal.h>
 
 #include "host/agent_host.h"
+#include "host/headless_window.h"
 #include "platform/process/executable_path.h"
-
-namespace {
-
-struct NoWindow : vorlink::FrameWindow {
-  bool RegisterSessionNotifications() override { return true; }
-  bool CreateLogDialog() override { return true; }
-  bool CreateTrayIcon(const std::string&) override { return true; }
-  void StartSweepTimer(int) override {}
-};
-
-}  // namespace
 
 int main() {
   sigset_t stop;
@@ -26,7 +16,7 @@ int main() {
   vorlink::AgentHostOptions options;
   options.executable = vorlink::platform::ExecutablePath();
   vorlink::AgentHost host(options);
-  NoWindow window;
+  vorlink::HeadlessWindow window;
   if (!host.CreateWindowSequence(window)) return 0;
   int signal_number = 0;
   sigwait(&stop, &signal_number);

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "host/agent_host.h"
+#include "host/headless_window.h"
 #include "manifest_signer.h"
 #include "platform/component_runtime/component_runtime.h"
 #include "platform/resources/resource_ids.h"
@@ -20,18 +21,6 @@ namespace vorlink {
 namespace {
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-struct NoWindow : FrameWindow {
-  bool RegisterSessionNotifications() override { return true; }
-  bool CreateLogDialog() override { return true; }
-  bool CreateTrayIcon(const std::string&) override { return true; }
-  void StartSweepTimer(int) override {}
-};
-
 // The agent's folder: the component library, its registration and a
 // manifest signed over it.
 void LayOutAgentFolder(const fs::path& folder) {
@@ -39,7 +28,7 @@ void LayOutAgentFolder(const fs::path& folder) {
   fs::create_directories(folder / "components");
   std::ofstream(folder / "components/ORVAPkcs11Crypto.ORVA_P11Crypto.component")
       << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=../libtestcomponent.so\n";
-  const std::string key = ReadText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
+  const std::string key = test::ReadFileText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
   const auto cert =
       platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes;
   const std::string text = manifest::ManifestText({key, cert, folder, {"libtestcomponent.so"}});
@@ -85,7 +74,7 @@ class ComponentEndToEnd : public ::testing::Test {
   test::ScratchDir folder_;
   void* component_ = nullptr;
   std::vector<int> ports_;
-  NoWindow window_;
+  HeadlessWindow window_;
   std::unique_ptr<AgentHost> host_;
   std::unique_ptr<httplib::SSLClient> client_;
 };
@@ -130,7 +119,7 @@ TEST_F(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {
   ASSERT_TRUE(a && b);
   EXPECT_NE(a->body, b->body);
   host_->Shutdown();
-  const std::string log = ReadText(*fs::directory_iterator(folder_.path() / "logs"));
+  const std::string log = test::ReadFileText(*fs::directory_iterator(folder_.path() / "logs"));
   EXPECT_NE(log.find("所有子程式已經全部結束, 數量 = (int)2"), std::string::npos);
 }
 

@@ -17,11 +17,6 @@ namespace vorlink {
 namespace {
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 struct Lines : LogViewerSink {
   void AddLogLine(std::u16string_view t) override {
     const std::string s = EncodeUtf8(t);
@@ -39,7 +34,7 @@ class InitDllTest : public ::testing::Test {
     std::ofstream(dir_.path() / "module.so") << "module";
   }
   void SignManifest(std::vector<std::string> files) {
-    const std::string key = ReadText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
+    const std::string key = test::ReadFileText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
     const std::string text = manifest::ManifestText({key, cert_, dir_.path(), files});
     std::ofstream(dir_.path() / "Vorlink.ini") << manifest::SignManifestText(text, key);
   }
@@ -55,7 +50,7 @@ class InitDllTest : public ::testing::Test {
   DiagnosticLog log_;
   Lines lines_;
   std::vector<std::uint8_t> cert_;
-  ModuleVerifier verifier_{ReadText(test::SourcePath("tools/dev-keys/manifest-dev.pub.pem"))};
+  ModuleVerifier verifier_{test::ReadFileText(test::SourcePath("tools/dev-keys/manifest-dev.pub.pem"))};
   std::string component_answer_ = TokenAnswer(4242);
   int created_ = 0;
 };

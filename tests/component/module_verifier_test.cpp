@@ -17,11 +17,6 @@ namespace vorlink {
 namespace {
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 std::vector<std::uint8_t> Certificate() {
   return platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes;
 }
@@ -48,8 +43,8 @@ std::pair<std::string, std::string> NewKeyPair() {
 class ModuleVerifierTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    private_pem_ = ReadText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
-    public_pem_ = ReadText(test::SourcePath("tools/dev-keys/manifest-dev.pub.pem"));
+    private_pem_ = test::ReadFileText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
+    public_pem_ = test::ReadFileText(test::SourcePath("tools/dev-keys/manifest-dev.pub.pem"));
     Write("libp11crypto.so", std::string(5000, 'm'));
     Write("sub/helper.so", "helper bytes");
   }
@@ -101,7 +96,7 @@ TEST_F(ModuleVerifierTest, ManifestsThatDoNotOpenFailToLoad) {
   EXPECT_EQ(Check(), ModuleCheckResult::kLoadFailed) << "signed with another key";
 
   Sign(text);
-  const std::string good = ReadText(dir_.path() / "Vorlink.ini");
+  const std::string good = test::ReadFileText(dir_.path() / "Vorlink.ini");
   const std::pair<std::string, std::string> broken[] = {
       {"missing", ""},
       {"odd length", good + "A"},

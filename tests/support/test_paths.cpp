@@ -1,12 +1,18 @@
 #include "support/test_paths.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 
 namespace vorlink::test {
 
 std::filesystem::path SourcePath(const std::string& relative) {
   return std::filesystem::path(VORLINK_SOURCE_DIR) / relative;
+}
+
+std::string ReadFileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 ScratchDir::ScratchDir() {

@@ -8,6 +8,9 @@ namespace vorlink::test {
 
 std::filesystem::path SourcePath(const std::string& relative);
 
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadFileText(const std::filesystem::path& path);
+
 // A fresh empty folder, removed with everything in it on destruction.
 class ScratchDir {
  public:
