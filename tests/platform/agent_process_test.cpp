@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/single_instance/single_instance_lock.h"
 #include "support/test_paths.h"
@@ -53,6 +55,30 @@ TEST(SingleInstanceLock, OneHolderPerSessionAndNameUntilReleased) {
   EXPECT_FALSE(first.held());
   EXPECT_EQ(TakenByAnotherProcess("vorlink45"), 1) << "a successor finds the lock free";
   ::unsetenv("XDG_SESSION_ID");
+}
+
+// The restart: the lock is given up first, then the successor starts with
+// no arguments (a NOTRAY of the old command line is not passed on).
+TEST(Restart, TheSuccessorGetsNoArgumentsAndFindsTheLockFree) {
+  test::ScratchDir dir;
+  ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  ::unsetenv("XDG_SESSION_ID");
+  const auto report = dir.path() / "report";
+  const auto successor = dir.path() / "successor with space";
+  std::ofstream(successor) << "#!/bin/sh\n"
+                           << "if flock -n \"$XDG_RUNTIME_DIR/vorlink45.lock\" true; then lock=free; else lock=held; fi\n"
+                           << "echo \"$# $lock\" > \"" << report.string() << ".tmp\"\n"
+                           << "mv \"" << report.string() << ".tmp\" \"" << report.string() << "\"\n";
+  std::filesystem::permissions(successor, std::filesystem::perms::owner_all);
+  SingleInstanceLock lock("vorlink45");
+  ASSERT_TRUE(lock.held());
+  lock.Release();
+  StartSuccessor(successor);
+  for (int i = 0; i < 200 && !std::filesystem::exists(report); ++i) ::usleep(20000);
+  std::ifstream in(report);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "0 free");
 }
 
 }  // namespace
