@@ -123,6 +123,22 @@ TEST_F(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {
   EXPECT_NE(log.find("所有子程式已經全部結束, 數量 = (int)2"), std::string::npos);
 }
 
+TEST_F(ComponentEndToEnd, ShutdownStopsTheServerFirstThenLogsTheComponentOutOnce) {
+  auto init = Post("InitDLL=PKCS11");
+  ASSERT_TRUE(init);
+  host_->Shutdown();
+  EXPECT_EQ(Journal(), "6 method\n");
+  const std::string log = test::ReadFileText(*fs::directory_iterator(folder_.path() / "logs"));
+  const auto stopped = log.find("sslServer 服務已停止");
+  const auto ending = log.find("中介程式即將結束, 強制結束 PKCS11 元件, tokenId");
+  const auto logout = log.find("強制 Logout() = (int)0");
+  ASSERT_NE(stopped, std::string::npos);
+  ASSERT_NE(ending, std::string::npos);
+  EXPECT_LT(stopped, ending);
+  EXPECT_LT(ending, logout);
+  EXPECT_NE(log.find("所有子程式已經全部結束, 數量 = (int)1"), std::string::npos);
+}
+
 TEST(ComponentRuntime, CreationFailuresAreFailuresNotCrashes) {
   test::ScratchDir dir;
   platform::ComponentRuntime runtime({dir.path()});
