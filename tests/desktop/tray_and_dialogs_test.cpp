@@ -90,6 +90,9 @@ TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
 }  // namespace
 }  // namespace vorlink
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 #include "desktop/log/log_line_store.h"
 #include "desktop/ui/show_log_dialog.h"
 
@@ -112,8 +115,16 @@ TEST(LogViewer, ShowsTheCollectedLinesAndClearsThem) {
   EXPECT_EQ(shown.last(), "entry 150");
   EXPECT_TRUE(viewer.ClearEnabled());
 
+  QGuiApplication::clipboard()->setText("before");
+  viewer.Copy();
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("entry 51\r\n"));
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith("entry 150\r\n"));
+
   viewer.Clear();
   EXPECT_TRUE(viewer.Text().isEmpty());
+  QGuiApplication::clipboard()->setText("kept");
+  viewer.Copy();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept") << "copying an empty text copies nothing";
   EXPECT_FALSE(viewer.ClearEnabled());
   lines.AddLogLine(u"one");
   viewer.Refresh();
