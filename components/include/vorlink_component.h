@@ -56,10 +56,32 @@ typedef struct vorlink_exception {
 
 /* Services the agent offers a component (dialogs on the desktop). The
  * agent owns the table; it stays valid for the instance's life. May grow at
- * the end; check size. */
+ * the end: a component checks `size` before it uses a member. Every text is
+ * UTF-8. The dialogs are shown by the agent on its user-interface thread and
+ * the call returns when the user has answered; any of them may be called
+ * from any thread. */
 typedef struct vorlink_host_services {
-  uint32_t size;
-  void* context;
+  uint32_t size; /* sizeof(vorlink_host_services) as the agent was built */
+  void* context; /* passed back as the first argument of every member */
+
+  /* Asks the user for a folder. Returns the chosen absolute path, or NULL
+   * when the user cancelled or no desktop is available. Release the text
+   * with free_text. */
+  char* (*select_folder)(void* context, const char* title);
+
+  /* Asks the user for one or more existing files. Returns the absolute
+   * paths separated by '\n', or NULL when cancelled. Release with
+   * free_text. */
+  char* (*select_files)(void* context, const char* title);
+
+  /* A small "please wait" window with a message: shown by begin_wait,
+   * updated by set_wait_message, closed by end_wait. Calls without an open
+   * window are ignored. */
+  void (*begin_wait)(void* context, const char* message);
+  void (*set_wait_message)(void* context, const char* message);
+  void (*end_wait)(void* context);
+
+  void (*free_text)(void* context, char* text);
 } vorlink_host_services;
 
 typedef struct vorlink_component_api {

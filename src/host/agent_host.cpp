@@ -46,7 +46,8 @@ AgentHost::AgentHost(AgentHostOptions options)
   services_ = std::make_unique<AgentServices>(
       log_, viewer_, verifier_, folder,
       platform::ComponentRuntime(options_.component_folders.empty() ? platform::ComponentRuntime::DefaultFolders(folder)
-                                                                    : options_.component_folders),
+                                                                    : options_.component_folders,
+                                 options_.component_host),
       options_.file_selection);
 }
 

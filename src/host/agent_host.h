@@ -23,6 +23,7 @@ namespace vorlink {
 
 class AgentServices;
 class FileSelectionService;
+class ComponentHostServices;
 
 struct AgentHostOptions {
   std::filesystem::path executable;          // the agent's own program file
@@ -33,6 +34,8 @@ struct AgentHostOptions {
   std::chrono::milliseconds final_wait{1500};           // after the server stops at shutdown
   // Shows the `selectFile` dialog; null: every dialog answers as cancelled.
   FileSelectionService* file_selection = nullptr;
+  // Dialogs that components ask for; null: every one answers as cancelled.
+  ComponentHostServices* component_host = nullptr;
   // Where component registrations are looked for; empty: the usual folders.
   std::vector<std::filesystem::path> component_folders;
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "component/component_host_services.h"
 #include "component/component_instance.h"
 
 namespace vorlink::platform {
@@ -20,8 +21,13 @@ struct ComponentRegistration {
 
 class ComponentRuntime {
  public:
-  // Registration folders, searched in order.
-  explicit ComponentRuntime(std::vector<std::filesystem::path> registration_folders);
+  // Registration folders, searched in order. Instances reach `host` (which
+  // must outlive them) for dialogs; without one every dialog is cancelled.
+  explicit ComponentRuntime(std::vector<std::filesystem::path> registration_folders,
+                            ComponentHostServices* host = nullptr);
+  ~ComponentRuntime();
+  ComponentRuntime(ComponentRuntime&&) noexcept;
+  ComponentRuntime& operator=(ComponentRuntime&&) noexcept;
 
   // `components/` beside the executable, $XDG_DATA_HOME/vorlink/components,
   // then each of $XDG_DATA_DIRS/vorlink/components.
@@ -35,7 +41,9 @@ class ComponentRuntime {
   std::unique_ptr<ComponentInstance> Create(const std::string& prog_id) const;
 
  private:
+  struct HostTable;
   std::vector<std::filesystem::path> folders_;
+  std::unique_ptr<HostTable> host_table_;  // the C table handed to components
 };
 
 }  // namespace vorlink::platform

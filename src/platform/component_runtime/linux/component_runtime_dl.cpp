@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/component_runtime/component_runtime.h"
+#include "platform/component_runtime/host_services_table.h"
 #include "vorlink_component.h"
 
 namespace vorlink::platform {
@@ -78,7 +79,15 @@ class DlComponentInstance final : public ComponentInstance {
 
 }  // namespace
 
-ComponentRuntime::ComponentRuntime(std::vector<fs::path> folders) : folders_(std::move(folders)) {}
+struct ComponentRuntime::HostTable {
+  vorlink_host_services table;
+};
+
+ComponentRuntime::ComponentRuntime(std::vector<fs::path> folders, ComponentHostServices* host)
+    : folders_(std::move(folders)), host_table_(std::make_unique<HostTable>(HostTable{MakeHostServicesTable(host)})) {}
+ComponentRuntime::~ComponentRuntime() = default;
+ComponentRuntime::ComponentRuntime(ComponentRuntime&&) noexcept = default;
+ComponentRuntime& ComponentRuntime::operator=(ComponentRuntime&&) noexcept = default;
 
 std::vector<fs::path> ComponentRuntime::DefaultFolders(const fs::path& executable_folder) {
   std::vector<fs::path> folders = {executable_folder / "components"};
@@ -131,7 +140,7 @@ std::unique_ptr<ComponentInstance> ComponentRuntime::Create(const std::string& p
     return nullptr;
   }
   void* instance = nullptr;
-  if (api->create_instance(clsid, nullptr, &instance) != VORLINK_S_OK || instance == nullptr) return nullptr;
+  if (api->create_instance(clsid, &host_table_->table, &instance) != VORLINK_S_OK || instance == nullptr) return nullptr;
   return std::make_unique<DlComponentInstance>(*api, instance);
 }
 
