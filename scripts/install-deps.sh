@@ -13,6 +13,8 @@ packages=(
   libnss3-tools                          # certutil: browser trust in NSS databases
   qt6-base-dev qt6-svg-dev libqt6svg6    # desktop layer: widgets, D-Bus, the SVG icon
   dbus python3-dbus fonts-wqy-microhei   # a private session bus and a signal emitter for tests; a CJK font
+  libp11-kit-dev p11-kit                 # the bundled component: PKCS#11 headers and the proxy module
+  softhsm2 opensc                        # a software token for the demo and tests; pkcs11-tool
 )
 
 # Browsers for the trust tests; their tests skip when these cannot be had.

@@ -1,0 +1,22 @@
+#include "p11crypto/component_state.h"
+
+#include "p11crypto/token_session.h"
+
+namespace p11crypto {
+
+ComponentState::ComponentState(const vorlink_host_services* host_services) : host(host_services) {}
+ComponentState::~ComponentState() = default;
+
+std::int32_t Fail(ComponentState& state, std::int32_t code, std::string message) {
+  state.last_error = code;
+  state.error_message = std::move(message);
+  return code;
+}
+
+std::int32_t Succeed(ComponentState& state) {
+  state.last_error = kOk;
+  state.error_message.clear();
+  return kOk;
+}
+
+}  // namespace p11crypto

@@ -1,0 +1,102 @@
+// Modules, tokens, sessions and PINs: Initialize, Enumerate_slots,
+// Select_slot, Login, Logout, ChangePIN, initSlot, Finalize.
+
+#include <cstdlib>
+
+#include "p11crypto/json_text.h"
+#include "p11crypto/member_registry.h"
+#include "p11crypto/member_support.h"
+
+namespace p11crypto {
+namespace {
+
+constexpr int kEnumerateSlotsResult = 3;
+
+std::string TokensAsJson(const std::vector<TokenInfo>& tokens) {
+  std::string json = "[";
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const TokenInfo& t = tokens[i];
+    json += (i ? "," : "") + std::string("{\"index\":") + std::to_string(i) + ",\"label\":" + JsonString(t.label) +
+            ",\"serial\":" + JsonString(t.serial) + ",\"manufacturer\":" + JsonString(t.manufacturer) +
+            ",\"model\":" + JsonString(t.model) + ",\"loginRequired\":" + ((t.flags & CKF_LOGIN_REQUIRED) ? "true" : "false") +
+            ",\"pinPad\":" + ((t.flags & CKF_PROTECTED_AUTHENTICATION_PATH) ? "true" : "false") + "}";
+  }
+  return json + "]";
+}
+
+// A token by its index in the last enumeration, else by label, else by serial.
+const TokenInfo* FindToken(const std::vector<TokenInfo>& tokens, const std::string& wanted) {
+  char* end = nullptr;
+  const long index = std::strtol(wanted.c_str(), &end, 10);
+  if (!wanted.empty() && *end == '\0' && index >= 0 && static_cast<size_t>(index) < tokens.size()) return &tokens[index];
+  for (const TokenInfo& t : tokens) {
+    if (t.label == wanted) return &t;
+  }
+  for (const TokenInfo& t : tokens) {
+    if (t.serial == wanted) return &t;
+  }
+  return nullptr;
+}
+
+std::int32_t Initialize(ComponentState& state, const std::string& module_name) {
+  state.token.reset();
+  CK_RV rv = CKR_OK;
+  std::string message;
+  auto module = Pkcs11Module::Acquire(module_name, rv, message);
+  if (!module) return rv == CKR_OK ? Fail(state, kModuleLoadFailed, message) : FailCkr(state, rv, message);
+  state.token = std::make_unique<TokenSession>(std::move(module));
+  return Succeed(state);
+}
+
+std::int32_t EnumerateSlots(ComponentState& state) {
+  if (!state.token) return Fail(state, kNotInitialized, "Initialize has not loaded a PKCS#11 module");
+  const CK_RV rv = state.token->Enumerate();
+  if (rv != CKR_OK) return FailCkr(state, rv, "C_GetSlotList");
+  state.SetResult(kEnumerateSlotsResult, TokensAsJson(state.token->tokens()));
+  return Succeed(state);
+}
+
+std::int32_t SelectSlot(ComponentState& state, const std::string& wanted) {
+  if (!state.token) return Fail(state, kNotInitialized, "Initialize has not loaded a PKCS#11 module");
+  if (state.token->tokens().empty()) state.token->Enumerate();
+  const TokenInfo* token = FindToken(state.token->tokens(), wanted);
+  if (!token) return Fail(state, kTokenNotFound, "no token matches \"" + wanted + "\"");
+  const CK_RV rv = state.token->Select(*token);
+  return rv == CKR_OK ? Succeed(state) : FailCkr(state, rv, "C_OpenSession");
+}
+
+template <typename Action>
+std::int32_t WithSession(ComponentState& state, const char* what, Action action) {
+  std::int32_t code = kOk;
+  TokenSession* token = SessionOrFail(state, code);
+  if (!token) return code;
+  const CK_RV rv = action(*token);
+  return rv == CKR_OK ? Succeed(state) : FailCkr(state, rv, what);
+}
+
+}  // namespace
+
+void AddSlotMembers(MemberRegistry& m) {
+  m[1] = [](ComponentState& s, const Args& a) { return Code(Initialize(s, a.Text(0))); };
+  m[53] = [](ComponentState& s, const Args&) { return Code(EnumerateSlots(s)); };
+  m[kEnumerateSlotsResult] = ResultReader(kEnumerateSlotsResult);
+  m[4] = [](ComponentState& s, const Args& a) { return Code(SelectSlot(s, a.Text(0))); };
+  m[5] = [](ComponentState& s, const Args& a) {
+    return Code(WithSession(s, "C_Login", [&](TokenSession& t) { return t.Login(a.Text(0)); }));
+  };
+  m[6] = [](ComponentState& s, const Args&) {
+    return Code(WithSession(s, "C_Logout", [](TokenSession& t) { return t.Logout(); }));
+  };
+  m[14] = [](ComponentState& s, const Args& a) {
+    return Code(WithSession(s, "C_SetPIN", [&](TokenSession& t) { return t.ChangePin(a.Text(0), a.Text(1)); }));
+  };
+  m[91] = [](ComponentState& s, const Args& a) {
+    return Code(WithSession(s, "C_InitPIN", [&](TokenSession& t) { return t.InitUserPin(a.Text(0), a.Text(1)); }));
+  };
+  m[10] = [](ComponentState& s, const Args&) {
+    s.token.reset();
+    return Code(Succeed(s));
+  };
+}
+
+}  // namespace p11crypto

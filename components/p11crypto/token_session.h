@@ -1,0 +1,70 @@
+#pragma once
+// The token side of a component instance: the tokens a module offers, the
+// chosen one, its session and login, and the object and key operations the
+// members need. Every call returns the module's CKR_ value.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "p11crypto/pkcs11.h"
+#include "p11crypto/pkcs11_module.h"
+
+namespace p11crypto {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct TokenInfo {
+  CK_SLOT_ID slot = 0;
+  std::string label, serial, manufacturer, model;
+  CK_FLAGS flags = 0;
+};
+
+struct TokenCertificate {
+  Bytes der;
+  Bytes id;  // CKA_ID, shared with the matching private key
+  std::string label;
+};
+
+class TokenSession {
+ public:
+  explicit TokenSession(std::shared_ptr<Pkcs11Module> module);
+  ~TokenSession();
+
+  // The initialised tokens present now (slots without a token, or with an
+  // uninitialised one, are left out), in slot order.
+  CK_RV Enumerate();
+  const std::vector<TokenInfo>& tokens() const { return tokens_; }
+
+  // Opens a session on one of tokens(); closes any earlier one.
+  CK_RV Select(const TokenInfo& token);
+  bool has_session() const { return session_ != CK_INVALID_HANDLE; }
+  const TokenInfo& selected() const { return selected_; }
+
+  // An empty PIN on a token with a protected authentication path (PIN pad)
+  // lets the reader ask for it.
+  CK_RV Login(const std::string& pin);
+  CK_RV Logout();
+  CK_RV ChangePin(const std::string& old_pin, const std::string& new_pin);
+  // Sets a new user PIN with the security officer's PIN (unblocks a locked PIN).
+  CK_RV InitUserPin(const std::string& so_pin, const std::string& new_pin);
+
+  CK_RV Certificates(std::vector<TokenCertificate>& out);
+  CK_RV FindPrivateKey(const Bytes& id, CK_OBJECT_HANDLE& key);
+  bool HasMechanism(CK_MECHANISM_TYPE mechanism);
+  CK_RV Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const Bytes& data, Bytes& signature);
+  CK_RV Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM& mechanism, const Bytes& data, Bytes& plain);
+
+ private:
+  void CloseSession();
+  CK_RV FindObjects(CK_ATTRIBUTE* filter, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found);
+  CK_RV Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, Bytes& value);
+
+  std::shared_ptr<Pkcs11Module> module_;
+  std::vector<TokenInfo> tokens_;
+  TokenInfo selected_;
+  CK_SESSION_HANDLE session_ = CK_INVALID_HANDLE;
+};
+
+}  // namespace p11crypto
