@@ -1,0 +1,87 @@
+// Modules, tokens, sessions and PINs on a real SoftHSM2 token.
+
+#include <gtest/gtest.h>
+
+#include "component_client.h"
+#include "support/test_paths.h"
+#include "test_token.h"
+
+namespace vorlink::test {
+namespace {
+
+enum Dispid { kInitialize = 1, kSlots = 3, kSelect = 4, kLogin = 5, kLogout = 6, kFinalize = 10, kChangePin = 14,
+              kEnumerate = 53, kInitSlot = 91 };
+constexpr std::int32_t kNotInitialized = 0x5001, kModuleLoadFailed = 0x5002, kNoTokenSelected = 0x5003,
+                       kTokenNotFound = 0x5004;
+constexpr std::int32_t kPinIncorrect = 0xA0;
+
+class SlotMembers : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(SharedTestToken(), nullptr); }
+  ComponentClient component_{P11CRYPTO_LIBRARY};
+};
+
+TEST_F(SlotMembers, EveryTokenMemberNeedsInitializeFirst) {
+  for (int dispid : {kEnumerate, kSelect, kLogin, kLogout, kChangePin, kInitSlot}) {
+    EXPECT_EQ(component_.Method(dispid, {std::string("x"), std::string("y")}), kNotInitialized) << dispid;
+    EXPECT_FALSE(component_.ErrorMessage().empty()) << dispid;
+  }
+  EXPECT_EQ(component_.Text(kSlots), "") << "nothing listed before Enumerate_slots";
+}
+
+TEST_F(SlotMembers, InitializeReportsAModuleThatDoesNotLoad) {
+  EXPECT_EQ(component_.Method(kInitialize, {std::string("/nonexistent/libnothing.so")}), kModuleLoadFailed);
+  EXPECT_NE(component_.ErrorMessage().find("libnothing.so"), std::string::npos);
+  EXPECT_EQ(component_.Method(kEnumerate), kNotInitialized) << "a failed Initialize leaves no module";
+}
+
+TEST_F(SlotMembers, ListsTheTokenAndSelectsItByIndexLabelOrSerial) {
+  ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+  ASSERT_EQ(component_.Method(kEnumerate), 0);
+  const std::string slots = component_.Text(kSlots);
+  EXPECT_NE(slots.find("\"label\":\"Vorlink Test\""), std::string::npos) << slots;
+  EXPECT_EQ(slots.find("\"index\":1"), std::string::npos) << "the uninitialised spare slot is left out: " << slots;
+  const auto serial_at = slots.find("\"serial\":\"") + 10;
+  const std::string serial = slots.substr(serial_at, slots.find('"', serial_at) - serial_at);
+
+  const struct {
+    std::string wanted;
+    std::int32_t code;
+  } cases[] = {{"0", 0}, {kTokenLabel, 0}, {serial, 0}, {"1", kTokenNotFound}, {"-1", kTokenNotFound},
+               {"No Such Token", kTokenNotFound}, {"", kTokenNotFound}};
+  for (const auto& c : cases) EXPECT_EQ(component_.Method(kSelect, {c.wanted}), c.code) << c.wanted;
+}
+
+TEST_F(SlotMembers, LoginChecksThePinAndLogoutEndsTheLogin) {
+  ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+  EXPECT_EQ(component_.Method(kLogin, {std::string(kUserPin)}), kNoTokenSelected);
+  ASSERT_EQ(component_.Method(kSelect, {std::string(kTokenLabel)}), 0);
+  EXPECT_EQ(component_.Method(kLogin, {std::string("000000")}), kPinIncorrect);
+  EXPECT_NE(component_.ErrorMessage().find("CKR_PIN_INCORRECT"), std::string::npos);
+  EXPECT_EQ(component_.Method(kLogin, {std::string(kUserPin)}), 0);
+  EXPECT_EQ(component_.ErrorMessage(), "") << "success clears the last error";
+  EXPECT_EQ(component_.Method(kLogin, {std::string(kUserPin)}), 0) << "a second login is not an error";
+  EXPECT_EQ(component_.Method(kLogout), 0);
+  EXPECT_EQ(component_.Method(kFinalize), 0);
+  EXPECT_EQ(component_.Method(kLogin, {std::string(kUserPin)}), kNotInitialized) << "Finalize unloads";
+}
+
+TEST(SlotMembersOwnToken, ChangePinAndUnblockWithTheSoPin) {
+  ASSERT_NE(SharedTestToken(), nullptr);  // sets SOFTHSM2_CONF; this token lives beside it
+  const std::string label = "PIN Change";
+  // A second token in the same token folder, so the loaded module sees it.
+  ASSERT_TRUE(MakeToken(SharedTestToken()->folder, label));
+  ComponentClient component(P11CRYPTO_LIBRARY);
+  ASSERT_EQ(component.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+  ASSERT_EQ(component.Method(kEnumerate), 0);
+  ASSERT_EQ(component.Method(kSelect, {label}), 0);
+  EXPECT_EQ(component.Method(kChangePin, {std::string("999999"), std::string("654321")}), kPinIncorrect);
+  EXPECT_EQ(component.Method(kChangePin, {std::string(kUserPin), std::string("654321")}), 0);
+  EXPECT_EQ(component.Method(kLogin, {std::string(kUserPin)}), kPinIncorrect) << "the old PIN is gone";
+  EXPECT_EQ(component.Method(kInitSlot, {std::string("00000000"), std::string("111111")}), kPinIncorrect) << "wrong SO PIN";
+  EXPECT_EQ(component.Method(kInitSlot, {std::string(kSoPin), std::string("111111")}), 0);
+  EXPECT_EQ(component.Method(kLogin, {std::string("111111")}), 0);
+}
+
+}  // namespace
+}  // namespace vorlink::test

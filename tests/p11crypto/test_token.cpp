@@ -1,0 +1,31 @@
+#include "test_token.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "support/test_paths.h"
+
+namespace vorlink::test {
+
+bool MakeToken(const std::filesystem::path& folder, const std::string& label) {
+  const std::string command = "'" + SourcePath("tools/make-softhsm-token.sh").string() + "' '" + folder.string() +
+                              "' '" + label + "' " + kUserPin + " " + kSoPin + " 'Vorlink Test User' >/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
+const TestToken* SharedTestToken() {
+  static TestToken* token = [] () -> TestToken* {
+    if (::access(kSoftHsmModule, R_OK) != 0) return nullptr;
+    static ScratchDir scratch;
+    auto* made = new TestToken{scratch.path()};
+    if (!MakeToken(made->folder, kTokenLabel)) return nullptr;
+    ::setenv("SOFTHSM2_CONF", (made->folder / "softhsm2.conf").c_str(), 1);
+    return made;
+  }();
+  EXPECT_NE(token, nullptr) << "SoftHSM2 is not installed or the token could not be made";
+  return token;
+}
+
+}  // namespace vorlink::test
