@@ -46,6 +46,7 @@ void AddDialogMembers(MemberRegistry& m) {
   m[kFilesResult] = ResultReader(kFilesResult);
   m[66] = [](ComponentState& s, const Args& a) {
     BeginWait(s.host, a.Text(0));
+    s.waiting = true;
     return Code(Succeed(s));
   };
   m[68] = [](ComponentState& s, const Args& a) {
@@ -54,6 +55,7 @@ void AddDialogMembers(MemberRegistry& m) {
   };
   m[67] = [](ComponentState& s, const Args&) {
     EndWait(s.host);
+    s.waiting = false;
     return Code(Succeed(s));
   };
 }

@@ -118,6 +118,13 @@ TEST_F(DialogMembers, TheWaitWindowCallsReachTheHost) {
   EXPECT_EQ(component_.Method(kSetMessage, {std::string("50%")}), 0);
   EXPECT_EQ(component_.Method(kEndAnimate), 0);
   EXPECT_EQ(host_.calls, (std::vector<std::string>{"begin:簽章中，請稍候", "set:50%", "end"}));
+
+  host_.calls.clear();
+  {
+    ComponentClient left_open(P11CRYPTO_LIBRARY, &host_.table);
+    left_open.Method(kBeginAnimate, {std::string("m")});
+  }
+  EXPECT_EQ(host_.calls, (std::vector<std::string>{"begin:m", "end"})) << "released with its window open";
 }
 
 // Hosts that offer less: no table, or one that ends early. The component
