@@ -1,6 +1,5 @@
 // The dialogs components ask for: shown on the UI thread for the worker
-// that asks, with a default title, and given up at shutdown; and the wait
-// window.
+// that asks, with a default title; and the wait window.
 
 #include <gtest/gtest.h>
 
@@ -67,49 +66,30 @@ struct FakeDialogs {
 TEST(ComponentHostServices, DialogsRunOnTheUiThreadWithTheGivenOrDefaultTitle) {
   const struct {
     std::string title;
+    QStringList chosen;  // what the dialogs answer
     QString shown_title;
-    QString folder;
-    std::optional<std::string> answer;
+    std::optional<std::string> folder;
+    std::optional<std::vector<std::string>> files;
   } cases[] = {
-      {"", kDefaultFolderDialogTitle, "/home/u/簽章", "/home/u/簽章"},
-      {"Choose where to save", "Choose where to save", "", std::nullopt},
+      {"", {"/home/u/簽章"}, kDefaultFolderDialogTitle, "/home/u/簽章", std::vector<std::string>{"/home/u/簽章"}},
+      {"Pick", {"/a/1.pdf", "", "/b/2.pdf"}, "Pick", "/a/1.pdf", std::vector<std::string>{"/a/1.pdf", "/b/2.pdf"}},
+      {"Pick", {}, "Pick", std::nullopt, std::nullopt},
   };
   for (const auto& c : cases) {
     QObject context;
     FakeDialogs dialogs;
-    dialogs.folder = c.folder;
+    dialogs.folder = c.chosen.value(0);
+    dialogs.files = c.chosen;
     UiComponentHostServices services(&context, dialogs.Make());
-    EXPECT_EQ(FromWorker<std::optional<std::string>>([&] { return services.SelectFolder(c.title); }), c.answer);
+    EXPECT_EQ(FromWorker<std::optional<std::string>>([&] { return services.SelectFolder(c.title); }), c.folder);
     EXPECT_EQ(dialogs.title, c.shown_title);
     EXPECT_TRUE(dialogs.on_ui_thread);
+    dialogs.on_ui_thread = false;
+    EXPECT_EQ(FromWorker<std::optional<std::vector<std::string>>>([&] { return services.SelectFiles(c.title); }),
+              c.files);
+    EXPECT_EQ(dialogs.title, c.title.empty() ? kDefaultFilesDialogTitle : c.shown_title);
+    EXPECT_TRUE(dialogs.on_ui_thread);
   }
-}
-
-TEST(ComponentHostServices, SelectFilesAnswersEveryChosenPathOrCancelled) {
-  QObject context;
-  FakeDialogs dialogs;
-  UiComponentHostServices services(&context, dialogs.Make());
-  const auto select = [&] { return services.SelectFiles(""); };
-  dialogs.files = {"/a/one.pdf", "", "/b/two.pdf"};
-  EXPECT_EQ(FromWorker<std::optional<std::vector<std::string>>>(select),
-            (std::vector<std::string>{"/a/one.pdf", "/b/two.pdf"}));
-  EXPECT_EQ(dialogs.title, kDefaultFilesDialogTitle);
-  dialogs.files.clear();
-  EXPECT_EQ(FromWorker<std::optional<std::vector<std::string>>>(select), std::nullopt);
-}
-
-TEST(ComponentHostServices, AWaitingWorkerGivesUpAtShutdown) {
-  QObject context;
-  FakeDialogs dialogs;
-  dialogs.folder = "/never";
-  UiComponentHostServices services(&context, dialogs.Make());
-  std::optional<std::string> answer = "unset";
-  std::thread worker([&] { answer = services.SelectFolder(""); });  // the UI thread serves no events meanwhile
-  services.Stop();
-  worker.join();
-  EXPECT_EQ(answer, std::nullopt);
-  services.BeginWait("late");  // from the UI thread itself: runs directly, must not hang
-  QCoreApplication::processEvents();
 }
 
 TEST(ComponentHostServices, TheWaitWindowShowsTheLatestMessageUntilEnded) {
