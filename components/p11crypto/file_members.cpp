@@ -4,9 +4,10 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <limits>
+#include <system_error>
 
 #include "p11crypto/anchored_file.h"
 #include "p11crypto/base64.h"
@@ -43,7 +44,7 @@ bool IsUtf8(const std::string& bytes) {
 }
 
 std::int32_t FailFile(ComponentState& state, int error, const std::string& what, const std::filesystem::path& path) {
-  return Fail(state, kFileError, what + " " + path.string() + ": " + std::strerror(error));
+  return Fail(state, kFileError, what + " " + path.string() + ": " + std::generic_category().message(error));
 }
 
 // The anchored path for a member, or nullopt after recording why not.
