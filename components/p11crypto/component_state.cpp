@@ -1,11 +1,16 @@
 #include "p11crypto/component_state.h"
 
+#include "p11crypto/host_dialogs.h"
 #include "p11crypto/token_session.h"
 
 namespace p11crypto {
 
 ComponentState::ComponentState(const vorlink_host_services* host_services) : host(host_services) {}
-ComponentState::~ComponentState() = default;
+// A page that goes away during its wait window never ends it; releasing
+// the instance does.
+ComponentState::~ComponentState() {
+  if (waiting) EndWait(host);
+}
 
 std::int32_t Fail(ComponentState& state, std::int32_t code, std::string message) {
   state.last_error = code;

@@ -41,6 +41,7 @@ struct ComponentState {
   std::string chosen_certificate;        // DER of the certificate getCardCert chose
   std::string loaded_data;               // loadFile's chunk, read by getLoadFileData
   std::int32_t append_size = 0;          // bytes appendFile wrote last
+  bool waiting = false;                  // BeginAnimate's window is open: closed at release if need be
 };
 
 // Records a failure (number and words) and returns the number.

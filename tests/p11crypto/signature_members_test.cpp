@@ -165,7 +165,9 @@ TEST_F(Signatures, VerifyRejectsTamperingAndStrangers) {
     const std::int32_t code = component_->Method(kVerify, {c.signature, c.content, c.trusted, std::string()});
     if (c.code == kVerifyFailed && code == kBadArgument) continue;  // a flip may break the DER itself
     EXPECT_EQ(code, c.code) << c.name << ": " << component_->ErrorMessage();
-    if (c.code != 0) EXPECT_EQ(component_->Text(kVerifyContent), "") << c.name << ": no content from a failed check";
+    if (c.code != 0) {
+      EXPECT_EQ(component_->Text(kVerifyContent), "") << c.name << ": no content from a failed check";
+    }
   }
 }
 

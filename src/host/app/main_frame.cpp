@@ -7,6 +7,7 @@
 #include "desktop/ui/agent_icon.h"
 #include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
+#include "desktop/ui/ui_component_host_services.h"
 #include "desktop/ui/ui_file_selection.h"
 #include "desktop/ui/tray_menu.h"
 #include "platform/session/session_lock_listener.h"
@@ -15,8 +16,10 @@ namespace vorlink {
 
 namespace {
 
-AgentHostOptions WithFileSelection(AgentHostOptions options, FileSelectionService* files) {
+AgentHostOptions WithDialogs(AgentHostOptions options, FileSelectionService* files,
+                             ComponentHostServices* components) {
   options.file_selection = files;
+  options.component_host = components;
   return options;
 }
 
@@ -25,7 +28,9 @@ AgentHostOptions WithFileSelection(AgentHostOptions options, FileSelectionServic
 CMainFrame::CMainFrame(bool show_tray, AgentHostOptions options)
     : show_tray_(show_tray),
       file_selection_(std::make_unique<UiFileSelection>(this)),
-      host_(std::make_unique<AgentHost>(WithFileSelection(std::move(options), file_selection_.get()))) {
+      component_host_(std::make_unique<UiComponentHostServices>(this)),
+      host_(std::make_unique<AgentHost>(
+          WithDialogs(std::move(options), file_selection_.get(), component_host_.get()))) {
   connect(&sweep_timer_, &QTimer::timeout, this, [this] { host_->OnTimer(kSweepTimerId); });
 }
 
@@ -33,6 +38,7 @@ CMainFrame::~CMainFrame() {
   sweep_timer_.stop();
   if (session_) session_->Unregister();
   file_selection_->Stop();  // a worker waiting for a dialog gives up
+  component_host_->Stop();
   host_->Shutdown();  // detaches the viewer before the dialog goes
   tray_.reset();
   log_dialog_.reset();

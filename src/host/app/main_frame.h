@@ -16,6 +16,7 @@ namespace vorlink {
 class CSystemTray;
 class CShowLogDialog;
 class UiFileSelection;
+class UiComponentHostServices;
 namespace platform {
 class SessionLockListener;
 }
@@ -52,6 +53,7 @@ class CMainFrame : public QObject, public FrameWindow {
 
   bool show_tray_;
   std::unique_ptr<UiFileSelection> file_selection_;
+  std::unique_ptr<UiComponentHostServices> component_host_;
   std::unique_ptr<AgentHost> host_;
   std::unique_ptr<platform::SessionLockListener> session_;
   std::unique_ptr<CSystemTray> tray_;
