@@ -70,9 +70,25 @@ class TokenDecryptor {
   X509Ptr certificate_{nullptr, X509_free};
 };
 
+// The token's answers that say nothing about the ciphertext; any other
+// failure may (SoftHSM2 answers CKR_GENERAL_ERROR for bad PKCS#1 padding),
+// so it gets the one answer.
 bool DependsOnCiphertext(CK_RV rv) {
-  return rv == CKR_ENCRYPTED_DATA_INVALID || rv == CKR_ENCRYPTED_DATA_LEN_RANGE || rv == CKR_DATA_INVALID ||
-         rv == CKR_DATA_LEN_RANGE;
+  switch (rv) {
+    case CKR_USER_NOT_LOGGED_IN:
+    case CKR_PIN_EXPIRED:
+    case CKR_SESSION_CLOSED:
+    case CKR_SESSION_HANDLE_INVALID:
+    case CKR_DEVICE_REMOVED:
+    case CKR_TOKEN_NOT_PRESENT:
+    case CKR_KEY_FUNCTION_NOT_PERMITTED:
+    case CKR_KEY_TYPE_INCONSISTENT:
+    case CKR_MECHANISM_INVALID:
+    case CKR_OPERATION_ACTIVE:
+      return false;
+    default:
+      return true;
+  }
 }
 
 std::int32_t EncryptSecretKey(ComponentState& state, const std::string& certificate_text, RsaPadding padding) {

@@ -2,6 +2,7 @@
 
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 #include <memory>
@@ -35,6 +36,24 @@ std::string PemBody(const std::string& pem) {
     body += line;
   }
   return body;
+}
+
+std::string EncryptToCertificate(const std::string& pem, const std::string& plain) {
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+  std::unique_ptr<X509, decltype(&X509_free)> certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr),
+                                                          X509_free);
+  if (!certificate) return {};
+  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+      EVP_PKEY_CTX_new(X509_get0_pubkey(certificate.get()), nullptr), EVP_PKEY_CTX_free);
+  std::string out(512, '\0');
+  size_t length = out.size();
+  if (EVP_PKEY_encrypt_init(context.get()) <= 0 ||
+      EVP_PKEY_encrypt(context.get(), reinterpret_cast<unsigned char*>(out.data()), &length,
+                       reinterpret_cast<const unsigned char*>(plain.data()), plain.size()) <= 0) {
+    return {};
+  }
+  out.resize(length);
+  return out;
 }
 
 SoftwareRecipient::SoftwareRecipient() {

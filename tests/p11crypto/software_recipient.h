@@ -16,6 +16,9 @@ std::string FromBase64(const std::string& base64);  // empty on bad input
 // The Base64 body of a PEM certificate: its DER in Base64.
 std::string PemBody(const std::string& pem);
 
+// RSA PKCS#1 v1.5 encryption to a PEM certificate's key.
+std::string EncryptToCertificate(const std::string& pem, const std::string& plain);
+
 class SoftwareRecipient {
  public:
   SoftwareRecipient();  // a fresh RSA-2048 key and a self-signed certificate
