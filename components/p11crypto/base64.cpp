@@ -71,8 +71,7 @@ bool Base64Decoder::Update(std::string_view text, std::string& out) {
 
 bool Base64Decoder::Flush(std::string& out) {
   if (sextets_ == 0) return padding_ == 0;
-  if (sextets_ == 1) return false;  // six bits cannot make a byte
-  if (padding_ != 0 && sextets_ + padding_ != 4) return false;
+  if (sextets_ + padding_ != 4) return false;  // a truncated group or missing padding
   const int unused_bits = sextets_ == 2 ? 4 : 2;
   if (bits_ & ((1u << unused_bits) - 1)) return false;  // a second encoding of the same bytes
   const std::uint32_t value = bits_ >> unused_bits;
@@ -91,19 +90,25 @@ bool Base64Decoder::Final(std::string& out) {
   return ok;
 }
 
-std::string Base64Encode(std::string_view bytes) {
+std::string Base64Encode(const std::uint8_t* data, size_t size) {
   std::string out;
   Base64Encoder encoder;
-  encoder.Update(bytes, out);
+  encoder.Update({reinterpret_cast<const char*>(data), size}, out);
   encoder.Final(out);
   return out;
 }
 
-std::optional<std::string> Base64Decode(std::string_view text) {
+std::optional<std::string> Base64DecodeToString(std::string_view text) {
   std::string out;
   Base64Decoder decoder;
   if (!decoder.Update(text, out) || !decoder.Final(out)) return std::nullopt;
   return out;
+}
+
+std::optional<std::vector<std::uint8_t>> Base64Decode(const std::string& text) {
+  const auto bytes = Base64DecodeToString(text);
+  if (!bytes) return std::nullopt;
+  return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
 }
 
 }  // namespace p11crypto

@@ -21,7 +21,7 @@ constexpr int kBig5Result = 37, kUtf8Result = 39, kB64EncodeResult = 41, kB64Dec
 enum Sha1Input { kSha1Text = 0, kSha1Base64 = 1 };
 
 std::int32_t Base64DecodeMember(ComponentState& state, const std::string& text) {
-  auto bytes = Base64Decode(text);
+  auto bytes = Base64DecodeToString(text);
   if (!bytes) return Fail(state, kBadArgument, "Param1 is not Base64");
   if (!IsUtf8(*bytes)) return Fail(state, kConversionFailed, "the decoded bytes are not UTF-8 text");
   state.SetResult(kB64DecodeResult, std::move(*bytes));
@@ -31,7 +31,7 @@ std::int32_t Base64DecodeMember(ComponentState& state, const std::string& text) 
 std::int32_t Sha1(ComponentState& state, const std::string& data, std::int32_t input) {
   std::optional<std::string> bytes;
   if (input == kSha1Text) bytes = data;
-  else if (input == kSha1Base64) bytes = Base64Decode(data);
+  else if (input == kSha1Base64) bytes = Base64DecodeToString(data);
   else return Fail(state, kBadArgument, "Param2 must be 0 (text) or 1 (Base64)");
   if (!bytes) return Fail(state, kBadArgument, "Param1 is not Base64");
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -39,7 +39,7 @@ std::int32_t Sha1(ComponentState& state, const std::string& data, std::int32_t i
   if (!EVP_Digest(bytes->data(), bytes->size(), digest, &length, EVP_sha1(), nullptr)) {
     return Fail(state, kCryptoFailed, "SHA-1 is not available");
   }
-  state.SetResult(kSha1Result, Base64Encode({reinterpret_cast<char*>(digest), length}));
+  state.SetResult(kSha1Result, Base64Encode(digest, length));
   return Succeed(state);
 }
 
@@ -51,7 +51,7 @@ std::int32_t ToBig5(ComponentState& state, const std::string& text) {
 }
 
 std::int32_t FromBig5(ComponentState& state, const std::string& base64) {
-  const auto big5 = Base64Decode(base64);
+  const auto big5 = Base64DecodeToString(base64);
   if (!big5) return Fail(state, kBadArgument, "Param1 is not Base64");
   auto text = Big5ToUtf8(*big5);
   if (!text) return Fail(state, kConversionFailed, "the bytes are not Big5 (CP950) text");

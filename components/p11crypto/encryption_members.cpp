@@ -126,7 +126,7 @@ CK_RV DecryptOaep(TokenDecryptor& token, std::string_view wrapped, std::string& 
 }
 
 std::int32_t DecryptSecretKey(ComponentState& state, const std::string& base64, RsaPadding padding) {
-  const auto wrapped = Base64Decode(base64);
+  const auto wrapped = Base64DecodeToString(base64);
   if (!wrapped || wrapped->empty()) return Fail(state, kBadArgument, "Param1 is not Base64 of an encrypted key");
   TokenDecryptor token;
   if (const std::int32_t code = token.Open(state); code != kOk) return code;
@@ -160,7 +160,7 @@ std::int32_t SealEnvelopeMember(ComponentState& state, const std::string& conten
 }
 
 std::int32_t OpenEnvelopeMember(ComponentState& state, const std::string& base64) {
-  const auto der = Base64Decode(base64);
+  const auto der = Base64DecodeToString(base64);
   if (!der || der->empty()) return Fail(state, kBadArgument, "Param1 is not Base64");
   TokenDecryptor token;
   if (const std::int32_t code = token.Open(state); code != kOk) return code;

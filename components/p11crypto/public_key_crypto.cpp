@@ -23,7 +23,7 @@ X509Ptr CertificateFromText(std::string_view text) {
                                                   BIO_free);
     return X509Ptr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr, X509_free);
   }
-  const auto der = Base64Decode(text);
+  const auto der = Base64DecodeToString(text);
   return der ? CertificateFromDer(*der) : X509Ptr(nullptr, X509_free);
 }
 

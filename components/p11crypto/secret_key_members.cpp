@@ -43,7 +43,7 @@ std::int32_t EncryptData(ComponentState& state, const std::string& text) {
 
 std::int32_t DecryptData(ComponentState& state, const std::string& base64) {
   if (!HasKey(state)) return NoKey(state);
-  const auto message = Base64Decode(base64);
+  const auto message = Base64DecodeToString(base64);
   if (!message) return Fail(state, kBadArgument, "Param1 is not Base64");
   SecretKeyDecryptor decryptor(state.secret_key);
   std::string text;
@@ -61,7 +61,7 @@ std::int32_t Mac(ComponentState& state, const std::string& text) {
                  reinterpret_cast<const unsigned char*>(text.data()), text.size(), mac, sizeof(mac), &length)) {
     return Fail(state, kCryptoFailed, "HMAC-SHA256 failed");
   }
-  state.SetResult(kMacResult, Base64Encode({reinterpret_cast<char*>(mac), length}));
+  state.SetResult(kMacResult, Base64Encode(mac, length));
   return Succeed(state);
 }
 
