@@ -7,13 +7,14 @@
 #include <openssl/crypto.h>
 
 #include "p11crypto/base64.h"
-#include "p11crypto/chosen_certificate.h"
+#include "p11crypto/certificate_text.h"
 #include "p11crypto/envelope.h"
 #include "p11crypto/member_registry.h"
 #include "p11crypto/member_support.h"
 #include "p11crypto/public_key_crypto.h"
 #include "p11crypto/secret_key_cipher.h"
 #include "p11crypto/secret_key_members.h"
+#include "p11crypto/signing_identity.h"
 #include "p11crypto/utf8_text.h"
 
 namespace p11crypto {
@@ -27,16 +28,14 @@ constexpr const char* kDoesNotDecrypt = "the data does not decrypt with the toke
 
 // The certificate in `text` (Base64 DER or PEM), or the token's chosen one when `text` is empty.
 X509Ptr Recipient(ComponentState& state, const std::string& text, std::int32_t& code) {
-  X509Ptr none(nullptr, X509_free);
   if (!text.empty()) {
-    X509Ptr certificate = CertificateFromText(text);
+    X509Ptr certificate = ParseCertificateText(text);
     if (!certificate) code = Fail(state, kBadArgument, "not a certificate (Base64 DER or PEM)");
     return certificate;
   }
-  TokenSession* token = SessionOrFail(state, code);
   TokenCertificate chosen;
-  if (!token || (code = ChosenCertificate(state, *token, chosen)) != kOk) return none;
-  X509Ptr certificate = CertificateFromDer({reinterpret_cast<const char*>(chosen.der.data()), chosen.der.size()});
+  if ((code = ChosenCertificate(state, chosen)) != kOk) return nullptr;
+  X509Ptr certificate = ParseCertificate(chosen.der);
   if (!certificate) code = Fail(state, kCryptoFailed, "the token's certificate does not parse");
   return certificate;
 }
@@ -45,11 +44,10 @@ X509Ptr Recipient(ComponentState& state, const std::string& text, std::int32_t& 
 class TokenDecryptor {
  public:
   std::int32_t Open(ComponentState& state) {
-    std::int32_t code = kOk;
-    token_ = SessionOrFail(state, code);
     TokenCertificate chosen;
-    if (!token_ || (code = ChosenPrivateKey(state, *token_, chosen, key_)) != kOk) return code;
-    certificate_ = CertificateFromDer({reinterpret_cast<const char*>(chosen.der.data()), chosen.der.size()});
+    if (const std::int32_t code = SigningKey(state, chosen, key_); code != kOk) return code;
+    token_ = state.token.get();
+    certificate_ = ParseCertificate(chosen.der);
     return certificate_ ? kOk : Fail(state, kCryptoFailed, "the token's certificate does not parse");
   }
 
@@ -67,7 +65,7 @@ class TokenDecryptor {
  private:
   TokenSession* token_ = nullptr;
   CK_OBJECT_HANDLE key_ = CK_INVALID_HANDLE;
-  X509Ptr certificate_{nullptr, X509_free};
+  X509Ptr certificate_;
 };
 
 // The token's answers that say nothing about the ciphertext; any other

@@ -6,11 +6,11 @@
 #include <climits>
 #include <memory>
 
+#include "p11crypto/openssl_ptr.h"
+
 namespace p11crypto {
 namespace {
 
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)>;
-using BioPtr = std::unique_ptr<BIO, decltype(&BIO_free)>;
 struct FreeStack {
   void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }  // not the certificates
 };
@@ -37,21 +37,21 @@ bool AddressedTo(CMS_ContentInfo* cms, X509* recipient) {
 std::optional<std::string> SealEnvelope(X509* recipient, std::string_view content) {
   if (content.size() > INT_MAX) return std::nullopt;
   std::unique_ptr<STACK_OF(X509), FreeStack> recipients(sk_X509_new_null());
-  BioPtr in(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), BIO_free);
-  BioPtr out(BIO_new(BIO_s_mem()), BIO_free);
+  BioPtr in(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+  BioPtr out(BIO_new(BIO_s_mem()));
   if (!recipients || !in || !out || !sk_X509_push(recipients.get(), recipient)) return std::nullopt;
-  CmsPtr cms(CMS_encrypt(recipients.get(), in.get(), EVP_aes_256_cbc(), CMS_BINARY), CMS_ContentInfo_free);
+  CmsPtr cms(CMS_encrypt(recipients.get(), in.get(), EVP_aes_256_cbc(), CMS_BINARY));
   if (!cms || i2d_CMS_bio(out.get(), cms.get()) != 1) return std::nullopt;
   return BioText(out.get());
 }
 
 OpenResult OpenEnvelope(std::string_view der, X509* recipient, const PrivateDecrypt& decrypt, std::string& content) {
   const auto* at = reinterpret_cast<const unsigned char*>(der.data());
-  CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &at, static_cast<long>(der.size())), CMS_ContentInfo_free);
+  CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &at, static_cast<long>(der.size())));
   if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_enveloped) return OpenResult::kNotEnvelope;
   if (!AddressedTo(cms.get(), recipient)) return OpenResult::kNotForRecipient;
   DelegatedRsaKey key(recipient, decrypt);
-  BioPtr out(BIO_new(BIO_s_secmem()), BIO_free);  // cleansed when freed: it holds the plain text
+  BioPtr out(BIO_new(BIO_s_secmem()));  // cleansed when freed: it holds the plain text
   if (!key.get() || !out || CMS_decrypt(cms.get(), key.get(), recipient, nullptr, out.get(), CMS_BINARY) != 1) {
     return OpenResult::kFailed;
   }

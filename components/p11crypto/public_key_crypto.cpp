@@ -1,31 +1,11 @@
 #include "p11crypto/public_key_crypto.h"
 
-#include <openssl/bio.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "p11crypto/base64.h"
+#include <memory>
 
 namespace p11crypto {
-
-X509Ptr CertificateFromDer(std::string_view der) {
-  const auto* at = reinterpret_cast<const unsigned char*>(der.data());
-  X509Ptr certificate(d2i_X509(nullptr, &at, static_cast<long>(der.size())), X509_free);
-  // Trailing bytes after the certificate mean the text was something else.
-  if (certificate && at != reinterpret_cast<const unsigned char*>(der.data() + der.size())) certificate.reset();
-  return certificate;
-}
-
-X509Ptr CertificateFromText(std::string_view text) {
-  if (text.find("-----BEGIN") != std::string_view::npos) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())),
-                                                  BIO_free);
-    return X509Ptr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr, X509_free);
-  }
-  const auto der = Base64DecodeToString(text);
-  return der ? CertificateFromDer(*der) : X509Ptr(nullptr, X509_free);
-}
 
 std::optional<std::string> RsaEncrypt(X509* certificate, std::string_view plain, RsaPadding padding) {
   EVP_PKEY* key = X509_get0_pubkey(certificate);
