@@ -1,6 +1,7 @@
 // Encodings and hashes: B64_encode, B64_decode, SHA1, UnicodeToBIG5,
 // BIG5ToUnicode, UnicodeToUTF8, encodeFile, decodeFile. Every binary result
-// (a digest, Big5 or UTF-8 bytes) is handed back as Base64.
+// (a digest, Big5 or UTF-8 bytes) is handed back as Base64. A failed call
+// empties its result, so no older value passes for this call's.
 
 #include <openssl/evp.h>
 
@@ -21,6 +22,7 @@ constexpr int kBig5Result = 37, kUtf8Result = 39, kB64EncodeResult = 41, kB64Dec
 enum Sha1Input { kSha1Text = 0, kSha1Base64 = 1 };
 
 std::int32_t Base64DecodeMember(ComponentState& state, const std::string& text) {
+  state.SetResult(kB64DecodeResult, "");
   auto bytes = Base64DecodeToString(text);
   if (!bytes) return Fail(state, kBadArgument, "Param1 is not Base64");
   if (!IsUtf8(*bytes)) return Fail(state, kConversionFailed, "the decoded bytes are not UTF-8 text");
@@ -29,10 +31,9 @@ std::int32_t Base64DecodeMember(ComponentState& state, const std::string& text) 
 }
 
 std::int32_t Sha1(ComponentState& state, const std::string& data, std::int32_t input) {
-  std::optional<std::string> bytes;
-  if (input == kSha1Text) bytes = data;
-  else if (input == kSha1Base64) bytes = Base64DecodeToString(data);
-  else return Fail(state, kBadArgument, "Param2 must be 0 (text) or 1 (Base64)");
+  state.SetResult(kSha1Result, "");
+  if (input != kSha1Text && input != kSha1Base64) return Fail(state, kBadArgument, "Param2 must be 0 (text) or 1 (Base64)");
+  const auto bytes = input == kSha1Text ? std::optional<std::string>(data) : Base64DecodeToString(data);
   if (!bytes) return Fail(state, kBadArgument, "Param1 is not Base64");
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -44,6 +45,7 @@ std::int32_t Sha1(ComponentState& state, const std::string& data, std::int32_t i
 }
 
 std::int32_t ToBig5(ComponentState& state, const std::string& text) {
+  state.SetResult(kBig5Result, "");
   const auto big5 = Utf8ToBig5(text);
   if (!big5) return Fail(state, kConversionFailed, "the text holds a character Big5 (CP950) has no code for");
   state.SetResult(kBig5Result, Base64Encode(*big5));
@@ -51,6 +53,7 @@ std::int32_t ToBig5(ComponentState& state, const std::string& text) {
 }
 
 std::int32_t FromBig5(ComponentState& state, const std::string& base64) {
+  state.SetResult(kUnicodeResult, "");
   const auto big5 = Base64DecodeToString(base64);
   if (!big5) return Fail(state, kBadArgument, "Param1 is not Base64");
   auto text = Big5ToUtf8(*big5);

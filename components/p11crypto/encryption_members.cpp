@@ -2,7 +2,7 @@
 // EncryptSecretKey, DecryptSecretKey and their OAEP forms. The secret-key
 // members are in secret_key_members.cpp. Encryption is done in software to
 // a certificate's public key; decryption needs the token's private key and
-// so a Login.
+// so a Login. A failed call empties its result.
 
 #include <openssl/crypto.h>
 
@@ -90,6 +90,7 @@ bool DependsOnCiphertext(CK_RV rv) {
 }
 
 std::int32_t EncryptSecretKey(ComponentState& state, const std::string& certificate_text, RsaPadding padding) {
+  state.SetResult(kEncryptSecretKeyResult, "");
   if (state.secret_key.size() != kSecretKeySize) {
     return Fail(state, kNoData, "no secret key: call genSecretKey or DecryptSecretKey first");
   }
@@ -148,6 +149,7 @@ std::int32_t DecryptSecretKey(ComponentState& state, const std::string& base64, 
 }
 
 std::int32_t SealEnvelopeMember(ComponentState& state, const std::string& content, const std::string& certificate) {
+  state.SetResult(kEnvelopeResult, "");
   std::int32_t code = kOk;
   const X509Ptr recipient = Recipient(state, certificate, code);
   if (!recipient) return code;
@@ -158,6 +160,7 @@ std::int32_t SealEnvelopeMember(ComponentState& state, const std::string& conten
 }
 
 std::int32_t OpenEnvelopeMember(ComponentState& state, const std::string& base64) {
+  state.SetResult(kOpenedResult, "");
   const auto der = Base64DecodeToString(base64);
   if (!der || der->empty()) return Fail(state, kBadArgument, "Param1 is not Base64");
   TokenDecryptor token;

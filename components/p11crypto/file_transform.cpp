@@ -45,6 +45,7 @@ std::int32_t FailFile(ComponentState& state, const std::string& what, const std:
 
 std::int32_t TransformFile(ComponentState& state, const std::string& input, const std::string& output,
                            int result_dispid, FileTransform& transform) {
+  state.SetResult(result_dispid, "");
   if (input.empty() || output.empty()) return Fail(state, kBadArgument, "both an input and an output path are needed");
   const auto in_path = state.folders.Resolve(input);
   if (!in_path) return Fail(state, kFileNotAllowed, "not in an allowed folder: " + input);

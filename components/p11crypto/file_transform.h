@@ -25,7 +25,8 @@ class FileTransform {
 };
 
 // Runs `transform` from `input` to `output` (as the page named them). On
-// success stores the output's absolute path as result `result_dispid`.
+// success stores the output's absolute path as result `result_dispid`,
+// which is empty after a failure.
 // Paths outside the allowed folders fail with kFileNotAllowed before
 // anything is opened.
 std::int32_t TransformFile(ComponentState& state, const std::string& input, const std::string& output,

@@ -1,3 +1,7 @@
+// genSecretKey, and the members that use the secret key: EncryptData,
+// DecryptData, MAC (HMAC-SHA256), encFile and decFile. A failed call
+// empties its result, so no older value passes for this call's.
+
 #include "p11crypto/secret_key_members.h"
 
 #include <openssl/crypto.h>
@@ -33,6 +37,7 @@ std::int32_t GenerateKey(ComponentState& state) {
 }
 
 std::int32_t EncryptData(ComponentState& state, const std::string& text) {
+  state.SetResult(kEncryptDataResult, "");
   if (!HasKey(state)) return NoKey(state);
   SecretKeyEncryptor encryptor(state.secret_key);
   std::string message;
@@ -42,6 +47,7 @@ std::int32_t EncryptData(ComponentState& state, const std::string& text) {
 }
 
 std::int32_t DecryptData(ComponentState& state, const std::string& base64) {
+  state.SetResult(kDecryptDataResult, "");
   if (!HasKey(state)) return NoKey(state);
   const auto message = Base64DecodeToString(base64);
   if (!message) return Fail(state, kBadArgument, "Param1 is not Base64");
@@ -54,6 +60,7 @@ std::int32_t DecryptData(ComponentState& state, const std::string& base64) {
 }
 
 std::int32_t Mac(ComponentState& state, const std::string& text) {
+  state.SetResult(kMacResult, "");
   if (!HasKey(state)) return NoKey(state);
   unsigned char mac[EVP_MAX_MD_SIZE];
   size_t length = 0;

@@ -112,10 +112,11 @@ TEST_F(EncodingMembers, Big5RefusesWhatItCannotHoldOrRead) {
   };
   for (const auto& c : cases) {
     ASSERT_EQ(component_.Method(kToBig5, {kChinese}), 0);
+    ASSERT_EQ(component_.Method(kFromBig5, {kChineseBig5}), 0);
     EXPECT_EQ(component_.Method(c.dispid, {c.argument}), c.code) << c.argument;
     EXPECT_FALSE(component_.ErrorMessage().empty()) << c.argument;
+    EXPECT_EQ(component_.Text(c.dispid == kToBig5 ? kBig5 : kUnicode), "") << c.argument << ": no older result stays";
   }
-  EXPECT_EQ(component_.Text(kBig5), kChineseBig5) << "a refused conversion keeps the last result";
 }
 
 TEST_F(EncodingMembers, EmptyTextConvertsToEmpty) {
