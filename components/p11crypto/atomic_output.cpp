@@ -16,7 +16,8 @@ AtomicOutput::~AtomicOutput() { Discard(); }
 
 bool AtomicOutput::Open() {
   // A hidden name beside the final one, so the rename stays on one file system.
-  std::string name = (final_path_.parent_path() / ("." + final_path_.filename().string() + ".XXXXXX")).string();
+  std::string name = final_path_.parent_path().string();
+  name.append("/.").append(final_path_.filename().string()).append(".XXXXXX");
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd_ < 0) return false;
   temporary_path_ = name;

@@ -1,72 +1,86 @@
 #include "p11crypto/base64.h"
 
+#include <array>
+
 namespace p11crypto {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int SextetOf(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// Each input byte's sextet, or what else it is.
+enum : std::int8_t { kInvalid = -1, kSpace = -2, kPad = -3 };
+constexpr std::array<std::int8_t, 256> kDecode = [] {
+  std::array<std::int8_t, 256> table{};
+  table.fill(kInvalid);
+  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+  for (char c : {' ', '\t', '\r', '\n', '\f', '\v'}) table[static_cast<unsigned char>(c)] = kSpace;
+  table['='] = kPad;
+  return table;
+}();
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-void EncodeGroup(const std::uint8_t* in, int count, std::string& out) {
+char* EncodeGroup(const std::uint8_t* in, int count, char* out) {
   const std::uint32_t group = (in[0] << 16) | (count > 1 ? in[1] << 8 : 0) | (count > 2 ? in[2] : 0);
-  out += kAlphabet[(group >> 18) & 0x3F];
-  out += kAlphabet[(group >> 12) & 0x3F];
-  out += count > 1 ? kAlphabet[(group >> 6) & 0x3F] : '=';
-  out += count > 2 ? kAlphabet[group & 0x3F] : '=';
+  *out++ = kAlphabet[(group >> 18) & 0x3F];
+  *out++ = kAlphabet[(group >> 12) & 0x3F];
+  *out++ = count > 1 ? kAlphabet[(group >> 6) & 0x3F] : '=';
+  *out++ = count > 2 ? kAlphabet[group & 0x3F] : '=';
+  return out;
 }
 
 }  // namespace
 
 void Base64Encoder::Update(std::string_view bytes, std::string& out) {
-  out.reserve(out.size() + (bytes.size() + held_count_) / 3 * 4 + 4);
-  size_t i = 0;
+  const size_t start = out.size();
+  out.resize(start + (held_count_ + bytes.size()) / 3 * 4);
+  char* at = out.data() + start;
+  const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const auto* end = in + bytes.size();
   if (held_count_ > 0) {
-    while (held_count_ < 3 && i < bytes.size()) held_[held_count_++] = static_cast<std::uint8_t>(bytes[i++]);
+    while (held_count_ < 3 && in < end) held_[held_count_++] = *in++;
     if (held_count_ < 3) return;
-    EncodeGroup(held_, 3, out);
+    at = EncodeGroup(held_, 3, at);
     held_count_ = 0;
   }
-  for (; i + 3 <= bytes.size(); i += 3) EncodeGroup(reinterpret_cast<const std::uint8_t*>(bytes.data() + i), 3, out);
-  for (; i < bytes.size(); ++i) held_[held_count_++] = static_cast<std::uint8_t>(bytes[i]);
+  for (; end - in >= 3; in += 3) at = EncodeGroup(in, 3, at);
+  while (in < end) held_[held_count_++] = *in++;
 }
 
 void Base64Encoder::Final(std::string& out) {
-  if (held_count_ > 0) EncodeGroup(held_, held_count_, out);
+  if (held_count_ > 0) {
+    char group[4];
+    EncodeGroup(held_, held_count_, group);
+    out.append(group, 4);
+  }
   held_count_ = 0;
 }
 
 bool Base64Decoder::Update(std::string_view text, std::string& out) {
   if (failed_) return false;
-  out.reserve(out.size() + text.size() / 4 * 3 + 3);
+  const size_t start = out.size();
+  out.resize(start + (sextets_ + text.size()) / 4 * 3);
+  char* at = out.data() + start;
   for (char c : text) {
-    if (IsSpace(c)) continue;
-    if (c == '=') {
-      // Padding completes a group of two or three sextets, at most twice.
-      if ((padding_ == 0 && sextets_ < 2) || sextets_ + padding_ >= 4) return failed_ = true, false;
-      ++padding_;
+    const std::int8_t sextet = kDecode[static_cast<unsigned char>(c)];
+    if (sextet >= 0 && padding_ == 0) {
+      bits_ = (bits_ << 6) | static_cast<std::uint32_t>(sextet);
+      if (++sextets_ == 4) {
+        *at++ = static_cast<char>(bits_ >> 16);
+        *at++ = static_cast<char>(bits_ >> 8);
+        *at++ = static_cast<char>(bits_);
+        bits_ = 0;
+        sextets_ = 0;
+      }
+    } else if (sextet == kSpace) {
       continue;
-    }
-    const int sextet = SextetOf(c);
-    if (sextet < 0 || padding_ > 0) return failed_ = true, false;
-    bits_ = (bits_ << 6) | static_cast<std::uint32_t>(sextet);
-    if (++sextets_ == 4) {
-      out += static_cast<char>(bits_ >> 16);
-      out += static_cast<char>(bits_ >> 8);
-      out += static_cast<char>(bits_);
-      bits_ = 0;
-      sextets_ = 0;
+    } else if (sextet == kPad && (padding_ > 0 || sextets_ >= 2) && sextets_ + padding_ < 4) {
+      ++padding_;  // completes a group of two or three sextets
+    } else {
+      failed_ = true;  // outside the alphabet, or data after the padding
+      break;
     }
   }
-  return true;
+  out.resize(static_cast<size_t>(at - out.data()));
+  return !failed_;
 }
 
 bool Base64Decoder::Flush(std::string& out) {
