@@ -2,6 +2,7 @@
 
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/evp.h>
 
 #include <climits>
 #include <memory>
@@ -35,7 +36,9 @@ bool AddressedTo(CMS_ContentInfo* cms, X509* recipient) {
 }  // namespace
 
 std::optional<std::string> SealEnvelope(X509* recipient, std::string_view content) {
-  if (content.size() > INT_MAX) return std::nullopt;
+  // Key transport to RSA only: the token side decrypts with CKM_RSA_PKCS.
+  EVP_PKEY* key = X509_get0_pubkey(recipient);
+  if (content.size() > INT_MAX || !key || !EVP_PKEY_is_a(key, "RSA")) return std::nullopt;
   std::unique_ptr<STACK_OF(X509), FreeStack> recipients(sk_X509_new_null());
   BioPtr in(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
   BioPtr out(BIO_new(BIO_s_mem()));

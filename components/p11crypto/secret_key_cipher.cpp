@@ -7,17 +7,21 @@ namespace {
 
 const unsigned char* Bytes(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
 
-// Runs the cipher over `in`, appending to `out`. GCM output is as long as its input.
+// Runs the cipher over `in`, appending to `out`, in slices that fit an int.
+// GCM output is as long as its input.
 bool CipherUpdate(EVP_CIPHER_CTX* context, std::string_view in, std::string& out) {
-  if (in.empty()) return true;
-  const size_t at = out.size();
-  out.resize(at + in.size());
-  int length = 0;
-  if (!EVP_CipherUpdate(context, reinterpret_cast<unsigned char*>(out.data() + at), &length, Bytes(in),
-                        static_cast<int>(in.size()))) {
-    return false;
+  constexpr size_t kSlice = 1 << 30;
+  for (size_t at = 0; at < in.size(); at += kSlice) {
+    const std::string_view slice = in.substr(at, kSlice);
+    const size_t end = out.size();
+    out.resize(end + slice.size());
+    int length = 0;
+    if (!EVP_CipherUpdate(context, reinterpret_cast<unsigned char*>(out.data() + end), &length, Bytes(slice),
+                          static_cast<int>(slice.size()))) {
+      return false;
+    }
+    out.resize(end + static_cast<size_t>(length));
   }
-  out.resize(at + static_cast<size_t>(length));
   return true;
 }
 
