@@ -1,7 +1,8 @@
 #pragma once
-// Unicode text to and from Big5 as Windows code page 950 has it (glibc
-// iconv's "CP950"): the code page that Traditional Chinese Windows
-// programs exchange text in.
+// Unicode text to and from Big5 with the additions of Windows code page 950
+// (the euro sign, the ETEN characters F9D6-F9FE), through glibc iconv's
+// "CP950" table: the code page Traditional Chinese Windows programs
+// exchange text in.
 
 #include <optional>
 #include <string>
