@@ -1,0 +1,11 @@
+#pragma once
+// genSecretKey and the members that use the instance's secret key:
+// EncryptData, DecryptData, MAC, encFile, decFile.
+
+#include "p11crypto/member_registry.h"
+
+namespace p11crypto {
+
+void AddSecretKeyMembers(MemberRegistry& members);
+
+}  // namespace p11crypto
