@@ -1,5 +1,6 @@
-// Loads component libraries with dlopen and talks to them through the
-// C table of components/include/vorlink_component.h.
+// Finds component registrations and creates instances: in process through
+// the library's C table (components/include/vorlink_component.h), or in a
+// component host process of ours.
 
 #include <array>
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include "platform/component_runtime/component_runtime.h"
 #include "platform/component_runtime/host_services_table.h"
 #include "platform/component_runtime/linux/component_api.h"
+#include "platform/component_runtime/linux/local_server_instance.h"
+#include "platform/process/executable_path.h"
 #include "vorlink_component.h"
 
 namespace vorlink::platform {
@@ -48,14 +51,22 @@ class DlComponentInstance final : public ComponentInstance {
   void* instance_;
 };
 
+std::optional<ComponentContext> ParseContext(const std::string& value) {
+  if (value == "InProcess") return ComponentContext::kInProcess;
+  if (value == "LocalServer") return ComponentContext::kLocalServer;
+  return std::nullopt;
+}
+
 }  // namespace
 
 struct ComponentRuntime::HostTable {
+  ComponentHostServices* services;
   vorlink_host_services table;
 };
 
 ComponentRuntime::ComponentRuntime(std::vector<fs::path> folders, ComponentHostServices* host)
-    : folders_(std::move(folders)), host_table_(std::make_unique<HostTable>(HostTable{MakeHostServicesTable(host)})) {}
+    : folders_(std::move(folders)),
+      host_table_(std::make_unique<HostTable>(HostTable{host, MakeHostServicesTable(host)})) {}
 ComponentRuntime::~ComponentRuntime() = default;
 ComponentRuntime::ComponentRuntime(ComponentRuntime&&) noexcept = default;
 ComponentRuntime& ComponentRuntime::operator=(ComponentRuntime&&) noexcept = default;
@@ -83,6 +94,7 @@ std::optional<ComponentRegistration> ComponentRuntime::Find(const std::string& p
     std::ifstream file(folder / (prog_id + ".component"));
     if (!file) continue;
     ComponentRegistration registration;
+    bool valid = true;
     std::string line;
     while (std::getline(file, line)) {
       const auto equals = line.find('=');
@@ -90,16 +102,26 @@ std::optional<ComponentRegistration> ComponentRuntime::Find(const std::string& p
       const std::string key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
       if (key == "CLSID") registration.clsid = value;
       if (key == "Library") registration.library = fs::path(value).is_absolute() ? fs::path(value) : folder / value;
+      if (key == "Context") {
+        const auto context = ParseContext(value);
+        valid = valid && context.has_value();
+        registration.context = context.value_or(ComponentContext::kInProcess);
+      }
     }
-    if (!registration.clsid.empty() && !registration.library.empty()) return registration;
+    if (valid && !registration.clsid.empty() && !registration.library.empty()) return registration;
   }
   return std::nullopt;
 }
+
+fs::path ComponentRuntime::HostProgram() { return ExecutableFolder() / "vorlink-component-host"; }
 
 std::unique_ptr<ComponentInstance> ComponentRuntime::Create(const std::string& prog_id) const {
   const auto registration = Find(prog_id);
   std::array<uint8_t, 16> clsid;
   if (!registration || !ParseClsid(registration->clsid, clsid)) return nullptr;
+  if (registration->context == ComponentContext::kLocalServer) {
+    return LocalServerInstance::Start(HostProgram(), registration->library, clsid, host_table_->services);
+  }
   const vorlink_component_api* api = LoadComponentApi(registration->library);
   void* instance = nullptr;
   if (!api || api->create_instance(clsid.data(), &host_table_->table, &instance) != VORLINK_S_OK || !instance) {
