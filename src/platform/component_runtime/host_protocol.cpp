@@ -1,6 +1,7 @@
 #include "platform/component_runtime/host_protocol.h"
 
 #include <bit>
+#include <cstring>
 #include <type_traits>
 
 namespace vorlink::platform::host_protocol {
@@ -28,7 +29,11 @@ class Writer {
   }
   void Utf16(std::u16string_view text) {
     U32(static_cast<std::uint32_t>(text.size()));
-    for (char16_t unit : text) U16(unit);
+    if constexpr (std::endian::native == std::endian::little) {
+      out_.append(reinterpret_cast<const char*>(text.data()), 2 * text.size());
+    } else {
+      for (char16_t unit : text) U16(unit);
+    }
   }
   void Value(const Variant& v) {
     U16(static_cast<std::uint16_t>(v.type));
@@ -67,7 +72,12 @@ class Reader {
     const std::uint32_t n = U32();
     if (!Has(2ull * n)) return {};
     std::u16string text(n, u'\0');
-    for (char16_t& unit : text) unit = U16();
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(text.data(), in_.data() + pos_, 2ull * n);
+      pos_ += 2ull * n;
+    } else {
+      for (char16_t& unit : text) unit = U16();
+    }
     return text;
   }
   std::optional<Variant> Value() {
@@ -170,18 +180,26 @@ std::optional<Message> Read(Reader& r, std::uint8_t kind) {
 
 }  // namespace
 
-std::string EncodePayload(const Message& message) {
-  Writer w;
+namespace {
+
+// The message after whatever `w` holds already.
+std::string Encode(Writer w, const Message& message) {
   w.U8(static_cast<std::uint8_t>(message.index() + 1));
   std::visit([&w](const auto& m) { Write(w, m); }, message);
   return w.Take();
 }
 
+}  // namespace
+
+std::string EncodePayload(const Message& message) { return Encode(Writer(), message); }
+
 std::string EncodeFrame(const Message& message) {
-  const std::string payload = EncodePayload(message);
-  Writer w;
-  w.U32(static_cast<std::uint32_t>(payload.size()));
-  return w.Take() + payload;
+  Writer header;
+  header.U32(0);
+  std::string frame = Encode(std::move(header), message);
+  const std::size_t n = frame.size() - 4;
+  for (int i = 0; i < 4; ++i) frame[i] = static_cast<char>((n >> (8 * i)) & 0xff);
+  return frame;
 }
 
 std::optional<Message> DecodePayload(std::string_view payload) {
