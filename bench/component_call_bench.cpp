@@ -23,8 +23,9 @@ using vorlink::Variant;
 constexpr int kLogin = 5;  // a method with one text argument
 
 std::unique_ptr<vorlink::ComponentInstance> Create(const fs::path& folder, const char* context) {
-  std::ofstream(folder / "Bench.component") << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary="
-                                            << VORLINK_TEST_COMPONENT << "\nContext=" << context << "\n";
+  std::ofstream(folder / "Bench.component")
+      << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=" << VORLINK_TEST_COMPONENT << "\nContext=" << context
+      << "\n";
   return vorlink::platform::ComponentRuntime({folder}).Create("Bench");
 }
 

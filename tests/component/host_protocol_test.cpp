@@ -2,6 +2,8 @@
 // message survives a round trip, and no malformed or truncated frame is
 // taken for a message.
 
+#include "platform/component_runtime/host_protocol.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,7 +12,6 @@
 #include <thread>
 
 #include "platform/component_runtime/frame_channel.h"
-#include "platform/component_runtime/host_protocol.h"
 
 namespace vorlink::platform {
 namespace {
@@ -30,7 +31,8 @@ std::vector<hp::Message> Samples() {
   return {
       hp::CreateRequest{{0x3f, 0x2a, 0, 0xff}, "/opt/lib/libp11 crypto.so"},
       hp::CreateReply{static_cast<std::int32_t>(0x80004005)},
-      hp::InvokeRequest{7, CallKind::kMethod, {Variant::Bstr(odd_text), Variant::I4(-2147483647 - 1), Variant::UI4(4294967295u)}},
+      hp::InvokeRequest{
+          7, CallKind::kMethod, {Variant::Bstr(odd_text), Variant::I4(-2147483647 - 1), Variant::UI4(4294967295u)}},
       hp::InvokeRequest{8, CallKind::kPropertyGet, {}},
       hp::InvokeResult{Variant::R8(-0.0)},
       hp::InvokeResult{Variant::R8(std::numeric_limits<double>::quiet_NaN())},

@@ -93,7 +93,9 @@ void LoadScript(Script& s) {
       in >> units;
       std::u16string text;
       std::stringstream list(units);
-      for (std::string unit; std::getline(list, unit, ',');) text += static_cast<char16_t>(std::stoul(unit, nullptr, 16));
+      for (std::string unit; std::getline(list, unit, ',');) {
+        text += static_cast<char16_t>(std::stoul(unit, nullptr, 16));
+      }
       text.pop_back();  // the terminating 0
       s.results[dispid] = vorlink_variant{VORLINK_VT_BSTR, 0, 0, nullptr, 0};
       s.texts[dispid] = text;

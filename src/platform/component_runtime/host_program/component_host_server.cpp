@@ -24,8 +24,7 @@ bool Answer(FrameChannel& channel, const hp::Message& reply) {
   return sent == FrameChannel::SendResult::kSent;
 }
 
-void Serve(FrameChannel& channel, ForwardedHostServices& services, const vorlink_component_api& api,
-           void* instance) {
+void Serve(FrameChannel& channel, ForwardedHostServices& services, const vorlink_component_api& api, void* instance) {
   while (auto message = channel.Receive()) {
     const auto* request = std::get_if<hp::InvokeRequest>(&*message);
     if (!request) return;

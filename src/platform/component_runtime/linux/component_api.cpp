@@ -40,8 +40,9 @@ Variant InvokeComponent(const vorlink_component_api& api, void* instance, int di
   }
   vorlink_variant out{};
   vorlink_exception exception{};
-  const int32_t status = api.invoke(instance, dispid, kind == CallKind::kMethod ? VORLINK_CALL_METHOD : VORLINK_CALL_PROPERTY_GET,
-                                    in.data(), in.size(), &out, &exception);
+  const int32_t status =
+      api.invoke(instance, dispid, kind == CallKind::kMethod ? VORLINK_CALL_METHOD : VORLINK_CALL_PROPERTY_GET,
+                 in.data(), in.size(), &out, &exception);
   if (status != VORLINK_S_OK) {
     ComponentFault fault{TakeText(api, exception.description, exception.description_length)};
     if (out.type == VORLINK_VT_BSTR) TakeText(api, const_cast<uint16_t*>(out.text), out.text_length);

@@ -20,9 +20,9 @@ std::optional<std::string> Joined(const std::optional<std::vector<std::string>>&
 }  // namespace
 
 std::unique_ptr<LocalServerInstance> LocalServerInstance::Start(const std::filesystem::path& host_program,
-                                                                 const std::filesystem::path& library,
-                                                                 const std::array<std::uint8_t, 16>& clsid,
-                                                                 ComponentHostServices* services) {
+                                                                const std::filesystem::path& library,
+                                                                const std::array<std::uint8_t, 16>& clsid,
+                                                                ComponentHostServices* services) {
   auto process = HostProcess::Spawn(host_program);
   if (!process) return nullptr;
   std::unique_ptr<LocalServerInstance> instance(new LocalServerInstance(std::move(*process), services));
