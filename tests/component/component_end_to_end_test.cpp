@@ -1,12 +1,15 @@
 // A page's whole road over HTTPS: InitDLL creates the test component
 // (registered and listed in a signed manifest), calls reach it by DISPID.
+// Every case runs with the component in the agent and in a host process.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstdlib>
 #include <fstream>
 
+#include "child_processes.h"
 #include "host/agent_host.h"
 #include "host/headless_window.h"
 #include "manifest_signer.h"
@@ -21,13 +24,18 @@ namespace vorlink {
 namespace {
 namespace fs = std::filesystem;
 
+// The registration, run in `context` (InProcess or LocalServer).
+void Register(const fs::path& folder, const std::string& context) {
+  std::ofstream(folder / "components/ORVAPkcs11Crypto.ORVA_P11Crypto.component")
+      << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=../libtestcomponent.so\nContext=" << context << "\n";
+}
+
 // The agent's folder: the component library, its registration and a
 // manifest signed over it.
-void LayOutAgentFolder(const fs::path& folder) {
+void LayOutAgentFolder(const fs::path& folder, const std::string& context) {
   fs::copy_file(VORLINK_TEST_COMPONENT, folder / "libtestcomponent.so");
   fs::create_directories(folder / "components");
-  std::ofstream(folder / "components/ORVAPkcs11Crypto.ORVA_P11Crypto.component")
-      << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=../libtestcomponent.so\n";
+  Register(folder, context);
   const std::string key = test::ReadFileText(test::SourcePath("tools/dev-keys/manifest-dev.key.pem"));
   const auto cert =
       platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes;
@@ -35,10 +43,13 @@ void LayOutAgentFolder(const fs::path& folder) {
   std::ofstream(folder / "Vorlink.ini") << manifest::SignManifestText(text, key);
 }
 
-class ComponentEndToEnd : public ::testing::Test {
+// The test component keeps its script and journal in files, so that the
+// test drives a copy in a host process as it drives the one in the agent.
+class ComponentEndToEnd : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    LayOutAgentFolder(folder_.path());
+    ::setenv("VORLINK_TEST_COMPONENT_STATE", (folder_.path() / "state").c_str(), 1);
+    LayOutAgentFolder(folder_.path(), GetParam());
     component_ = ::dlopen((folder_.path() / "libtestcomponent.so").c_str(), RTLD_NOW);
     ASSERT_NE(component_, nullptr);
     ports_ = test::FreePorts(1);
@@ -57,6 +68,8 @@ class ComponentEndToEnd : public ::testing::Test {
   void TearDown() override {
     host_.reset();
     if (component_) ::dlclose(component_);
+    ::unsetenv("VORLINK_TEST_COMPONENT_STATE");
+    EXPECT_EQ(test::ZombieChildren(), 0);
   }
   template <typename F>
   F Control(const char* name) {
@@ -70,6 +83,12 @@ class ComponentEndToEnd : public ::testing::Test {
     return text;
   }
   httplib::Result Post(const std::string& body) { return client_->Post("/ORVA", body, "text/plain"); }
+  // "DLLToken=<n>" from a successful InitDLL answer.
+  std::string InitDll() {
+    auto init = Post("InitDLL=PKCS11");
+    if (!init || !init->body.starts_with("||0||")) return "InitDLL failed";
+    return "DLLToken=" + init->body.substr(5, init->body.size() - 7);
+  }
 
   test::ScratchDir folder_;
   void* component_ = nullptr;
@@ -79,7 +98,7 @@ class ComponentEndToEnd : public ::testing::Test {
   std::unique_ptr<httplib::SSLClient> client_;
 };
 
-TEST_F(ComponentEndToEnd, APageCreatesAComponentAndCallsIt) {
+TEST_P(ComponentEndToEnd, APageCreatesAComponentAndCallsIt) {
   auto init = Post("InitDLL=pkcs11");
   ASSERT_TRUE(init);
   ASSERT_TRUE(init->body.starts_with("||0||")) << init->body;
@@ -113,7 +132,7 @@ TEST_F(ComponentEndToEnd, APageCreatesAComponentAndCallsIt) {
             "5 method T:1234\n8 get\n92 method\n46 get\n7 method T:data I:1 I:0\n");
 }
 
-TEST_F(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {
+TEST_P(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {
   auto a = Post("InitDLL=PKCS11");
   auto b = Post("InitDLL=PKCS11");
   ASSERT_TRUE(a && b);
@@ -123,7 +142,7 @@ TEST_F(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {
   EXPECT_NE(log.find("所有子程式已經全部結束, 數量 = (int)2"), std::string::npos);
 }
 
-TEST_F(ComponentEndToEnd, ShutdownStopsTheServerFirstThenLogsTheComponentOutOnce) {
+TEST_P(ComponentEndToEnd, ShutdownStopsTheServerFirstThenLogsTheComponentOutOnce) {
   auto init = Post("InitDLL=PKCS11");
   ASSERT_TRUE(init);
   host_->Shutdown();
@@ -137,6 +156,33 @@ TEST_F(ComponentEndToEnd, ShutdownStopsTheServerFirstThenLogsTheComponentOutOnce
   EXPECT_LT(stopped, ending);
   EXPECT_LT(ending, logout);
   EXPECT_NE(log.find("所有子程式已經全部結束, 數量 = (int)1"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Contexts, ComponentEndToEnd, ::testing::Values("InProcess", "LocalServer"));
+
+using CrashIsolation = ComponentEndToEnd;
+INSTANTIATE_TEST_SUITE_P(Contexts, CrashIsolation, ::testing::Values("InProcess"));
+
+// A component that crashes in its host process fails its own token with
+// 500 UNKNOWN from then on; the agent, a second host process and a
+// component inside the agent go on.
+TEST_P(CrashIsolation, ACrashingHostFailsOnlyItsOwnToken) {
+  const std::string in_agent = InitDll();
+  Register(folder_.path(), "LocalServer");
+  const std::string doomed = InitDll(), healthy = InitDll();
+  for (const std::string* token : {&in_agent, &doomed, &healthy}) {
+    ASSERT_TRUE(token->starts_with("DLLToken=")) << *token;
+  }
+  for (const char* call : {"&ExecMethod=Login&Param1=crash:null", "&ExecMethod=Login&Param1=1234"}) {
+    auto failed = Post(doomed + call);
+    ASSERT_TRUE(failed) << call;
+    EXPECT_EQ(failed->status, 500) << call;
+    EXPECT_EQ(failed->get_header_value("EXCEPTION_WHAT"), "UNKNOWN") << call;
+  }
+  EXPECT_EQ(test::ZombieChildren(), 0);
+  EXPECT_EQ(Post(healthy + "&ExecMethod=Login&Param1=1234")->body, "||0||0||");
+  EXPECT_EQ(Post(in_agent + "&ExecMethod=Login&Param1=1234")->body, "||0||0||");
+  EXPECT_EQ(Journal(), "5 method T:1234\n5 method T:1234\n");
 }
 
 TEST(ComponentRuntime, CreationFailuresAreFailuresNotCrashes) {

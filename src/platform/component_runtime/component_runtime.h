@@ -14,9 +14,14 @@
 
 namespace vorlink::platform {
 
+// Where an instance runs: in the agent, or in a component host process of
+// ours so that a crashing component cannot take the agent down.
+enum class ComponentContext { kInProcess, kLocalServer };
+
 struct ComponentRegistration {
   std::string clsid;              // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
   std::filesystem::path library;  // absolute
+  ComponentContext context = ComponentContext::kInProcess;
 };
 
 class ComponentRuntime {
@@ -33,7 +38,11 @@ class ComponentRuntime {
   // then each of $XDG_DATA_DIRS/vorlink/components.
   static std::vector<std::filesystem::path> DefaultFolders(const std::filesystem::path& executable_folder);
 
-  // The registration of a ProgID (the CLSIDFromProgID step), or nullopt.
+  // The component host program: beside the running executable.
+  static std::filesystem::path HostProgram();
+
+  // The registration of a ProgID (the CLSIDFromProgID step), or nullopt;
+  // a registration with an unknown Context is no registration.
   std::optional<ComponentRegistration> Find(const std::string& prog_id) const;
 
   // A new instance, or nullptr when the ProgID is not registered or the

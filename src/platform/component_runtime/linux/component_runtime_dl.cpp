@@ -1,14 +1,17 @@
-// Loads component libraries with dlopen and talks to them through the
-// C table of components/include/vorlink_component.h.
+// Finds component registrations and creates instances: in process through
+// the library's C table (components/include/vorlink_component.h), or in a
+// component host process of ours.
 
-#include <dlfcn.h>
-
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "platform/component_runtime/component_runtime.h"
 #include "platform/component_runtime/host_services_table.h"
+#include "platform/component_runtime/linux/component_api.h"
+#include "platform/component_runtime/linux/local_server_instance.h"
+#include "platform/process/executable_path.h"
 #include "vorlink_component.h"
 
 namespace vorlink::platform {
@@ -24,7 +27,7 @@ std::string Trim(std::string s) {
 }
 
 // "{00112233-4455-6677-8899-aabbccddeeff}" as 16 bytes in text order.
-bool ParseClsid(const std::string& text, uint8_t out[16]) {
+bool ParseClsid(const std::string& text, std::array<uint8_t, 16>& out) {
   std::string hex;
   for (char c : text) {
     if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
@@ -34,42 +37,13 @@ bool ParseClsid(const std::string& text, uint8_t out[16]) {
   return true;
 }
 
-std::u16string TakeText(const vorlink_component_api& api, uint16_t* text, size_t length) {
-  if (text == nullptr) return {};
-  std::u16string copy(reinterpret_cast<const char16_t*>(text), length);
-  api.free_string(text);
-  return copy;
-}
-
 class DlComponentInstance final : public ComponentInstance {
  public:
   DlComponentInstance(const vorlink_component_api& api, void* instance) : api_(api), instance_(instance) {}
   ~DlComponentInstance() override { api_.release_instance(instance_); }
 
   Variant Invoke(int dispid, CallKind kind, const std::vector<Variant>& args) override {
-    std::vector<vorlink_variant> in(args.size());
-    for (size_t i = 0; i < args.size(); ++i) {
-      in[i].type = static_cast<uint16_t>(args[i].type);
-      in[i].integer = args[i].integer;
-      in[i].real = args[i].real;
-      in[i].text = reinterpret_cast<const uint16_t*>(args[i].text.data());
-      in[i].text_length = args[i].text.size();
-    }
-    vorlink_variant out{};
-    vorlink_exception exception{};
-    const int32_t status = api_.invoke(instance_, dispid, kind == CallKind::kMethod ? VORLINK_CALL_METHOD : VORLINK_CALL_PROPERTY_GET,
-                                       in.data(), in.size(), &out, &exception);
-    if (status != VORLINK_S_OK) {
-      ComponentFault fault{TakeText(api_, exception.description, exception.description_length)};
-      if (out.type == VORLINK_VT_BSTR) TakeText(api_, const_cast<uint16_t*>(out.text), out.text_length);
-      throw fault;
-    }
-    Variant result;
-    result.type = static_cast<VariantType>(out.type);
-    result.integer = out.integer;
-    result.real = out.real;
-    if (out.type == VORLINK_VT_BSTR) result.text = TakeText(api_, const_cast<uint16_t*>(out.text), out.text_length);
-    return result;
+    return InvokeComponent(api_, instance_, dispid, kind, args);
   }
 
  private:
@@ -77,14 +51,22 @@ class DlComponentInstance final : public ComponentInstance {
   void* instance_;
 };
 
+std::optional<ComponentContext> ParseContext(const std::string& value) {
+  if (value == "InProcess") return ComponentContext::kInProcess;
+  if (value == "LocalServer") return ComponentContext::kLocalServer;
+  return std::nullopt;
+}
+
 }  // namespace
 
 struct ComponentRuntime::HostTable {
+  ComponentHostServices* services;
   vorlink_host_services table;
 };
 
 ComponentRuntime::ComponentRuntime(std::vector<fs::path> folders, ComponentHostServices* host)
-    : folders_(std::move(folders)), host_table_(std::make_unique<HostTable>(HostTable{MakeHostServicesTable(host)})) {}
+    : folders_(std::move(folders)),
+      host_table_(std::make_unique<HostTable>(HostTable{host, MakeHostServicesTable(host)})) {}
 ComponentRuntime::~ComponentRuntime() = default;
 ComponentRuntime::ComponentRuntime(ComponentRuntime&&) noexcept = default;
 ComponentRuntime& ComponentRuntime::operator=(ComponentRuntime&&) noexcept = default;
@@ -112,6 +94,7 @@ std::optional<ComponentRegistration> ComponentRuntime::Find(const std::string& p
     std::ifstream file(folder / (prog_id + ".component"));
     if (!file) continue;
     ComponentRegistration registration;
+    bool valid = true;
     std::string line;
     while (std::getline(file, line)) {
       const auto equals = line.find('=');
@@ -119,28 +102,31 @@ std::optional<ComponentRegistration> ComponentRuntime::Find(const std::string& p
       const std::string key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
       if (key == "CLSID") registration.clsid = value;
       if (key == "Library") registration.library = fs::path(value).is_absolute() ? fs::path(value) : folder / value;
+      if (key == "Context") {
+        const auto context = ParseContext(value);
+        valid = valid && context.has_value();
+        registration.context = context.value_or(ComponentContext::kInProcess);
+      }
     }
-    if (!registration.clsid.empty() && !registration.library.empty()) return registration;
+    if (valid && !registration.clsid.empty() && !registration.library.empty()) return registration;
   }
   return std::nullopt;
 }
 
+fs::path ComponentRuntime::HostProgram() { return ExecutableFolder() / "vorlink-component-host"; }
+
 std::unique_ptr<ComponentInstance> ComponentRuntime::Create(const std::string& prog_id) const {
   const auto registration = Find(prog_id);
-  uint8_t clsid[16];
+  std::array<uint8_t, 16> clsid;
   if (!registration || !ParseClsid(registration->clsid, clsid)) return nullptr;
-  // Libraries stay loaded for the life of the agent: instances may outlive
-  // any one caller, and unloading a module that started threads is unsafe.
-  void* library = ::dlopen(registration->library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library) return nullptr;
-  auto get_api = reinterpret_cast<const vorlink_component_api* (*)()>(::dlsym(library, "vorlink_get_component_api"));
-  const vorlink_component_api* api = get_api ? get_api() : nullptr;
-  if (!api || api->abi_version < 1 || api->size < sizeof(vorlink_component_api) || !api->create_instance ||
-      !api->invoke || !api->free_string || !api->release_instance) {
+  if (registration->context == ComponentContext::kLocalServer) {
+    return LocalServerInstance::Start(HostProgram(), registration->library, clsid, host_table_->services);
+  }
+  const vorlink_component_api* api = LoadComponentApi(registration->library);
+  void* instance = nullptr;
+  if (!api || api->create_instance(clsid.data(), &host_table_->table, &instance) != VORLINK_S_OK || !instance) {
     return nullptr;
   }
-  void* instance = nullptr;
-  if (api->create_instance(clsid, &host_table_->table, &instance) != VORLINK_S_OK || instance == nullptr) return nullptr;
   return std::make_unique<DlComponentInstance>(*api, instance);
 }
 

@@ -1,0 +1,24 @@
+// vorlink-component-host: runs one crypto component out of the agent's
+// process. The agent starts it with a connected socket as descriptor 3
+// (the one argument) and talks to it in host-protocol frames.
+
+#include <fcntl.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/component_runtime/host_program/component_host_server.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  char* end = nullptr;
+  const long fd = std::strtol(argv[1], &end, 10);
+  if (*end != '\0' || fd < 0 || fd > 1024 || ::fcntl(static_cast<int>(fd), F_GETFD) < 0) return 2;
+  // Programs the component starts must not hold the socket: the agent
+  // sees this process end when the socket closes.
+  ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+  // A vanished agent shows as a failed send, not as a signal.
+  ::signal(SIGPIPE, SIG_IGN);
+  return vorlink::platform::ServeComponent(static_cast<int>(fd));
+}

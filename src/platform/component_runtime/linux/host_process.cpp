@@ -1,0 +1,87 @@
+#include "platform/component_runtime/linux/host_process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace vorlink::platform {
+namespace {
+
+constexpr int kChildSocketFd = 3;
+
+// The child starts with no blocked signals and default dispositions, and
+// with no descriptor of ours beyond its socket.
+pid_t SpawnWithSocket(const std::filesystem::path& program, int child_end) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, child_end, kChildSocketFd);
+  posix_spawn_file_actions_addclosefrom_np(&actions, kChildSocketFd + 1);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::string fd_text = std::to_string(kChildSocketFd);
+  char* argv[] = {const_cast<char*>(program.c_str()), fd_text.data(), nullptr};
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// True when `pid` has exited and is now reaped (or is no child of ours).
+bool Reaped(pid_t pid, int options) {
+  for (;;) {
+    const pid_t r = ::waitpid(pid, nullptr, options);
+    if (r == pid) return true;
+    if (r < 0 && errno == EINTR) continue;
+    return r < 0;  // ECHILD: nothing left to reap
+  }
+}
+
+}  // namespace
+
+std::optional<HostProcess> HostProcess::Spawn(const std::filesystem::path& program) {
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return std::nullopt;
+  const pid_t pid = SpawnWithSocket(program, pair[1]);
+  ::close(pair[1]);
+  if (pid < 0) {
+    ::close(pair[0]);
+    return std::nullopt;
+  }
+  return HostProcess(pid, pair[0]);
+}
+
+HostProcess::HostProcess(HostProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), fd_(std::exchange(other.fd_, -1)) {}
+
+bool HostProcess::Ended() {
+  if (pid_ > 0 && Reaped(pid_, WNOHANG)) pid_ = -1;
+  return pid_ <= 0;
+}
+
+void HostProcess::Stop(std::chrono::milliseconds grace) {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  while (!Ended() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  Reaped(std::exchange(pid_, -1), 0);
+}
+
+}  // namespace vorlink::platform

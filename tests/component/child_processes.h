@@ -1,0 +1,14 @@
+#pragma once
+// The test program's own child processes, read from /proc.
+
+#include <sys/types.h>
+
+namespace vorlink::test {
+
+// Children of this process that have exited but were never reaped.
+int ZombieChildren();
+
+// Whether `pid` still names a process (a zombie counts).
+bool ProcessExists(pid_t pid);
+
+}  // namespace vorlink::test
