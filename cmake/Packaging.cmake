@@ -26,7 +26,7 @@ file(MAKE_DIRECTORY ${packaging_out})
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-install(TARGETS vorlink45 RUNTIME DESTINATION ${agent_dir})
+install(TARGETS vorlink45 vorlink-component-host RUNTIME DESTINATION ${agent_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/resources/ORVA.crt DESTINATION ${agent_dir}/nss)
 
 file(CREATE_LINK ../${agent_dir}/vorlink45 ${packaging_out}/vorlink45 SYMBOLIC)

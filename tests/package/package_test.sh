@@ -85,6 +85,7 @@ $agent_dir/components/ORVAPkcs11Crypto.ORVA_P11Crypto.component -rw-r--r--
 $agent_dir/libp11crypto.so -rw-r--r--
 $agent_dir/nss/ORVA.crt -rw-r--r--
 $agent_dir/vorlink45 -rwxr-xr-x
+$agent_dir/vorlink-component-host -rwxr-xr-x
 /usr/share/applications/vorlink45.desktop -rw-r--r--
 /usr/share/doc/vorlink45/changelog.Debian.gz -rw-r--r--
 /usr/share/doc/vorlink45/copyright -rw-r--r--
