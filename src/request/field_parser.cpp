@@ -22,14 +22,14 @@ ArgumentArray BuildArgumentArray(const FieldMap& fields, const std::string& dll_
   return args;
 }
 
-std::string FieldParser::Parse(const FieldMap& fields) const {
+std::string FieldParser::Parse(const FieldMap& fields, const PageOrigin& origin) const {
   if (fields.empty()) return {};
   if (const std::string* init = FirstField(fields, "InitDLL")) {
-    return init_dll_.HandleInitDll(*init);
+    return init_dll_.HandleInitDll(*init, origin);
   }
   const std::string* token = FirstField(fields, "DLLToken");
   if (token == nullptr) return TextAnswer(kCodeNotRun, messages::kCgiContentError);
-  return token_calls_.LookupAndCall(*token, BuildArgumentArray(fields, *token));
+  return token_calls_.LookupAndCall(*token, BuildArgumentArray(fields, *token), origin);
 }
 
 }  // namespace vorlink

@@ -15,9 +15,10 @@ class FieldParser {
   FieldParser(InitDllService& init_dll, TokenCallService& token_calls)
       : init_dll_(init_dll), token_calls_(token_calls) {}
 
-  // Returns the answer text; throws std::range_error("bad conversion") when
-  // a value bound for the argument array is not UTF-8.
-  std::string Parse(const FieldMap& fields) const;
+  // Returns the answer text for a request from `origin`; throws
+  // std::range_error("bad conversion") when a value bound for the argument
+  // array is not UTF-8.
+  std::string Parse(const FieldMap& fields, const PageOrigin& origin) const;
 
  private:
   InitDllService& init_dll_;
