@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -99,6 +102,51 @@ class ListenerHardening : public ::testing::Test {
   std::vector<int> ports_;
   std::unique_ptr<AgentServer> agent_;
 };
+
+// Every address of this machine's interfaces other than loopback, with the
+// port set.
+std::vector<sockaddr_storage> OtherLocalAddresses(int port) {
+  std::vector<sockaddr_storage> out;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return out;
+  for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || (i->ifa_flags & IFF_LOOPBACK)) continue;
+    sockaddr_storage a{};
+    if (i->ifa_addr->sa_family == AF_INET) {
+      std::memcpy(&a, i->ifa_addr, sizeof(sockaddr_in));
+      reinterpret_cast<sockaddr_in*>(&a)->sin_port = htons(static_cast<uint16_t>(port));
+    } else if (i->ifa_addr->sa_family == AF_INET6) {
+      std::memcpy(&a, i->ifa_addr, sizeof(sockaddr_in6));  // keeps the scope of a link-local address
+      reinterpret_cast<sockaddr_in6*>(&a)->sin6_port = htons(static_cast<uint16_t>(port));
+    } else {
+      continue;
+    }
+    out.push_back(a);
+  }
+  ::freeifaddrs(list);
+  return out;
+}
+
+// Beside the listening sockets being bound to loopback (see the server host
+// tests), nothing answers on the machine's other addresses.
+TEST_F(ListenerHardening, NothingAnswersOnTheMachinesOtherAddresses) {
+  const auto addresses = OtherLocalAddresses(port());
+  if (addresses.empty()) GTEST_SKIP() << "no address besides loopback";
+  for (const auto& a : addresses) {
+    const int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    timeval tv{5, 0};  // bounds connect() should a firewall drop rather than refuse
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    const socklen_t len = a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = a.ss_family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&a)->sin_addr)
+                                             : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&a)->sin6_addr);
+    ::inet_ntop(a.ss_family, raw, text, sizeof text);
+    EXPECT_NE(::connect(fd, reinterpret_cast<const sockaddr*>(&a), len), 0) << text;
+    ::close(fd);
+  }
+  EXPECT_TRUE(PageIsServed(port()));
+}
 
 TEST_F(ListenerHardening, TlsBelowOnePointTwoIsRefused) {
   const std::pair<int, int> cases[] = {
