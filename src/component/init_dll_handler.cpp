@@ -26,7 +26,7 @@ InitDllHandler::InitDllHandler(DiagnosticLog& log, ModuleVerifier& verifier, std
       manifest_path_(std::move(manifest_path)),
       create_component_(std::move(create_component)) {}
 
-std::string InitDllHandler::HandleInitDll(std::string_view value) {
+std::string InitDllHandler::HandleInitDll(std::string_view value, const PageOrigin& origin) {
   const ModuleKind kind = value.empty() ? ModuleKind::kNone : FindModuleKind(value);
   if (kind == ModuleKind::kNone) return TextAnswer(kCodeNotRun, messages::kInvalidDllName);
 
@@ -42,7 +42,7 @@ std::string InitDllHandler::HandleInitDll(std::string_view value) {
       break;
   }
   if (kind != ModuleKind::kPkcs11) return TextAnswer(kCodeNotRun, messages::kSubprogramLoadFailed);
-  std::string answer = create_component_ ? create_component_() : std::string();
+  std::string answer = create_component_ ? create_component_(origin) : std::string();
   if (answer.empty()) return TextAnswer(kCodeNotRun, messages::kPkcs11LoadFailed);
   return answer;
 }

@@ -22,14 +22,15 @@ ModuleKind FindModuleKind(std::string_view value);
 
 class InitDllHandler final : public InitDllService {
  public:
-  // Creates a PKCS11 component and files it; returns its token answer, or
-  // the empty string when the component cannot be created.
-  using ComponentCreator = std::function<std::string()>;
+  // Creates a PKCS11 component and files it for pages of the origin given;
+  // returns its token answer, or the empty string when the component cannot
+  // be created.
+  using ComponentCreator = std::function<std::string(const PageOrigin&)>;
 
   InitDllHandler(DiagnosticLog& log, ModuleVerifier& verifier, std::filesystem::path manifest_path,
                  ComponentCreator create_component);
 
-  std::string HandleInitDll(std::string_view value) override;
+  std::string HandleInitDll(std::string_view value, const PageOrigin& origin) override;
 
  private:
   DiagnosticLog& log_;

@@ -18,19 +18,19 @@ AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVe
       dispatch_(std::make_unique<MethodDispatch>(log, file_selection ? *file_selection : *files_)),
       tokens_(std::make_unique<DllTokenTable>(log, *dispatch_)),
       init_dll_(std::make_unique<InitDllHandler>(log, verifier, executable_folder / "Vorlink.ini",
-                                                 [this] { return CreateComponent(); })),
+                                                 [this](const PageOrigin& origin) { return CreateComponent(origin); })),
       traces_(std::make_unique<LogTraceRecorder>(log, &viewer)),
       parser_(std::make_unique<FieldParser>(*init_dll_, *tokens_)),
       endpoint_(std::make_unique<RequestEndpoint>(*parser_, *traces_)) {}
 
 AgentServices::~AgentServices() = default;
 
-std::string AgentServices::CreateComponent() {
+std::string AgentServices::CreateComponent(const PageOrigin& origin) {
   auto instance = runtime_.Create(EncodeUtf8(kComponentProgId));
   if (!instance) return {};
   auto wrapper = std::make_shared<ComponentWrapper>();
   wrapper->SetInstance(std::move(instance), idle_timeout_minutes_);
-  const std::int32_t token = tokens_->Append(std::move(wrapper));
+  const std::int32_t token = tokens_->Append(std::move(wrapper), origin);
   log_.LogDebug("建立 Vorlink 服務子程序, tokenId", token);
   return TokenAnswer(token);
 }

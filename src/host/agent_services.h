@@ -34,7 +34,7 @@ class AgentServices {
 
  private:
   DiagnosticLog& log_;
-  std::string CreateComponent();
+  std::string CreateComponent(const PageOrigin& origin);
 
   std::int32_t idle_timeout_minutes_ = 0;
   platform::ComponentRuntime runtime_;

@@ -40,22 +40,24 @@ bool DllTokenTable::TokenIsLive(std::int32_t token) const {
   return false;
 }
 
-std::int32_t DllTokenTable::Append(std::shared_ptr<ComponentWrapper> wrapper) {
+std::int32_t DllTokenTable::Append(std::shared_ptr<ComponentWrapper> wrapper, PageOrigin origin) {
   std::lock_guard lock(mutex_);
   std::int32_t token;
   do {
     token = RandomToken();
   } while (token == 0 || TokenIsLive(token));
-  slots_.push_back(Record{std::move(wrapper), token});
+  slots_.push_back(Record{std::move(wrapper), token, std::move(origin)});
   return token;
 }
 
-void DllTokenTable::AppendWithToken(std::shared_ptr<ComponentWrapper> wrapper, std::int32_t token) {
+void DllTokenTable::AppendWithToken(std::shared_ptr<ComponentWrapper> wrapper, std::int32_t token,
+                                    PageOrigin origin) {
   std::lock_guard lock(mutex_);
-  slots_.push_back(Record{std::move(wrapper), token});
+  slots_.push_back(Record{std::move(wrapper), token, std::move(origin)});
 }
 
-std::string DllTokenTable::LookupAndCall(std::string_view raw, const ArgumentArray& args) {
+std::string DllTokenTable::LookupAndCall(std::string_view raw, const ArgumentArray& args,
+                                         const PageOrigin& origin) {
   if (raw.empty()) return TextAnswer(kCodeNotRun, messages::kNoDllToken);
   const std::int32_t token = ParseToken(raw);
   if (token == 0) return TextAnswer(kCodeNotRun, messages::kNoDllToken);
@@ -64,7 +66,7 @@ std::string DllTokenTable::LookupAndCall(std::string_view raw, const ArgumentArr
   {
     std::lock_guard lock(mutex_);
     for (const auto& slot : slots_) {
-      if (slot && slot->token == token) match = slot;  // the last match wins
+      if (slot && slot->token == token && slot->origin == origin) match = slot;  // the last match wins
     }
   }
   if (!match) return TextAnswer(kCodeNotRun, messages::kDllTokenNotFound);

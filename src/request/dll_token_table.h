@@ -22,13 +22,16 @@ class DllTokenTable final : public TokenCallService {
  public:
   DllTokenTable(DiagnosticLog& log, MethodDispatch& dispatch) : log_(log), dispatch_(dispatch) {}
 
-  // Files the wrapper under a new token: a decimal number in 1..16777215
-  // drawn from a cryptographic random source, never equal to a live token.
-  std::int32_t Append(std::shared_ptr<ComponentWrapper> wrapper);
+  // Files the wrapper under a new token for pages of `origin`: a decimal
+  // number in 1..16777215 drawn from a cryptographic random source, never
+  // equal to a live token.
+  std::int32_t Append(std::shared_ptr<ComponentWrapper> wrapper, PageOrigin origin);
   // Files it under a given token (tests, and the order of slots).
-  void AppendWithToken(std::shared_ptr<ComponentWrapper> wrapper, std::int32_t token);
+  void AppendWithToken(std::shared_ptr<ComponentWrapper> wrapper, std::int32_t token, PageOrigin origin = {});
 
-  std::string LookupAndCall(std::string_view token, const ArgumentArray& args) override;
+  // Only records of `origin` are seen: a token of another page answers as
+  // one that does not exist, so a page cannot drive another page's card.
+  std::string LookupAndCall(std::string_view token, const ArgumentArray& args, const PageOrigin& origin) override;
 
   // Logs out and discards components idle longer than their timeout. A
   // component busy with a call is not idle and is left alone.
@@ -43,6 +46,7 @@ class DllTokenTable final : public TokenCallService {
   struct Record {
     std::shared_ptr<ComponentWrapper> wrapper;
     std::int32_t token;
+    PageOrigin origin;
   };
   void ForceLogout(ComponentWrapper& wrapper);
   bool TokenIsLive(std::int32_t token) const;

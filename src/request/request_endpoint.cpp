@@ -11,12 +11,17 @@ void SetHeaders(httplib::Response& response, const HeaderList& headers) {
   for (const auto& [name, value] : headers) response.set_header(name, value);
 }
 
+PageOrigin OriginOf(const httplib::Request& request) {
+  if (!request.has_header("Origin")) return std::nullopt;
+  return request.get_header_value("Origin");
+}
+
 }  // namespace
 
 void RequestEndpoint::HandleRequest(const httplib::Request& request,
                                     httplib::Response& response) const {
   traces_.RecordRequest(request);
-  const std::string answer = parser_.Parse(TakeFieldMap(request));
+  const std::string answer = parser_.Parse(TakeFieldMap(request), OriginOf(request));
   SetHeaders(response, AnswerCorsHeaders(request.get_header_value("Origin")));
   response.set_content(answer, "text/html; charset=utf-8");
   traces_.RecordResponse(response);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "desktop/log/log_text.h"
+#include "request/pin_fields.h"
 
 namespace vorlink {
 namespace {
@@ -29,13 +30,34 @@ std::u16string Headers(const httplib::Headers& headers) {
   return text;
 }
 
-std::u16string ParamLine(const std::string& key, const std::string& value) {
+// The shown part of a parameter value: decoded, or stars for a PIN.
+std::u16string ParamValue(std::string_view value, bool pin) {
+  return pin ? std::u16string(PinStarCount(value), u'*') : ToLogText(value);
+}
+
+std::u16string ParamLine(const std::string& key, const std::string& value, bool pin) {
   std::u16string line = u"-- PARAM " + Widen(key) + u" = ";
   if (value.size() <= kTraceCut) {
-    line += ToLogText(value) + Length(" , length = %d bytes", value.size());
+    line += ParamValue(value, pin) + Length(" , length = %d bytes", value.size());
   } else {
-    line += ToLogText(std::string_view(value).substr(0, kTraceCut)) + Length(" ... length = %d bytes", value.size());
+    line += ParamValue(std::string_view(value).substr(0, kTraceCut), pin) +
+            Length(" ... length = %d bytes", value.size());
   }
+  return line + u"\n";
+}
+
+std::u16string ParamLines(const httplib::Params& params) {
+  const PinSlots pins = PinSlotsOf(params);
+  std::u16string text = u"- Body :\n";
+  for (const auto& [key, value] : params) text += ParamLine(key, value, IsPinField(key, pins));
+  return text;
+}
+
+// A body the server did not decode is shown raw; the request handler reads
+// it as query text, so PIN fields in it are hidden the same way.
+std::u16string RawBodyLine(const std::string& body) {
+  std::u16string line = u"- Body : " + Widen(MaskPinsInQueryText(body, kTraceCut));
+  if (body.size() > kTraceCut) line += Length(" ... length = %d bytes", body.size());
   return line + u"\n";
 }
 
@@ -46,15 +68,7 @@ std::u16string BuildRequestTrace(const httplib::Request& request, const platform
   text += u"- Method : " + Widen(request.method) + u"\n";
   text += u"- Path : " + Widen(request.path) + u"\n";
   text += Headers(request.headers);
-  if (!request.params.empty()) {
-    text += u"- Body :\n";
-    for (const auto& [key, value] : request.params) text += ParamLine(key, value);
-  } else if (request.body.size() <= kTraceCut) {
-    text += u"- Body : " + Widen(request.body) + u"\n";
-  } else {
-    text += u"- Body : " + Widen(std::string_view(request.body).substr(0, kTraceCut)) +
-            Length(" ... length = %d bytes", request.body.size()) + u"\n";
-  }
+  text += request.params.empty() ? RawBodyLine(request.body) : ParamLines(request.params);
   return text + Stamp(clock, "http Request end");
 }
 

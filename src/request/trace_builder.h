@@ -2,6 +2,8 @@
 // The request and response traces: multi-line texts, each line ended by
 // LF, that show what arrived and what left. Values and bodies are cut to
 // their first 1000 bytes before any conversion; the full length is noted.
+// PIN fields (see pin_fields.h) show as stars, in the parameter lines and
+// in a raw body alike.
 
 #include <string>
 

@@ -29,8 +29,10 @@ namespace {
 
 // Answers every call as an agent with no components would.
 struct NoComponents : InitDllService, TokenCallService {
-  std::string HandleInitDll(std::string_view) override { return TextAnswer(-1, messages::kManifestLoadFailed); }
-  std::string LookupAndCall(std::string_view, const ArgumentArray&) override {
+  std::string HandleInitDll(std::string_view, const PageOrigin&) override {
+    return TextAnswer(-1, messages::kManifestLoadFailed);
+  }
+  std::string LookupAndCall(std::string_view, const ArgumentArray&, const PageOrigin&) override {
     return TextAnswer(-1, messages::kDllTokenNotFound);
   }
 };

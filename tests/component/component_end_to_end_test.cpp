@@ -132,6 +132,61 @@ TEST_P(ComponentEndToEnd, APageCreatesAComponentAndCallsIt) {
             "5 method T:1234\n8 get\n92 method\n46 get\n7 method T:data I:1 I:0\n");
 }
 
+// A token belongs to the page origin that asked for it; the same calls
+// from elsewhere are told the token does not exist.
+TEST_P(ComponentEndToEnd, ATokenServesOnlyThePageOriginThatCreatedIt) {
+  const std::string a = "https://bank.example";
+  auto init = client_->Post("/ORVA", {{"Origin", a}}, "InitDLL=PKCS11", "text/plain");
+  ASSERT_TRUE(init);
+  ASSERT_TRUE(init->body.starts_with("||0||")) << init->body;
+  const std::string call = "DLLToken=" + init->body.substr(5, init->body.size() - 7) + "&ExecMethod=Login&Param1=1";
+  const std::string not_found = "||-1||沒有找到指定的 DllToken, 無法執行||";
+  const std::pair<httplib::Headers, std::string> cases[] = {
+      {{{"Origin", "https://evil.example"}}, not_found},
+      {{{"Origin", a + ".evil.example"}}, not_found},
+      {{{"Origin", "null"}}, not_found},
+      {{}, not_found},
+      {{{"Origin", a}}, "||0||0||"},
+  };
+  for (const auto& [headers, answer] : cases) {
+    auto res = client_->Post("/ORVA", headers, call, "text/plain");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, answer) << (headers.empty() ? "(no Origin)" : headers.begin()->second);
+  }
+  EXPECT_EQ(Journal(), "5 method T:1\n") << "only the creating origin reached the component";
+}
+
+// A PIN reaches the component but never the log file, however the fields
+// are ordered, repeated or encoded.
+TEST_P(ComponentEndToEnd, PinsReachTheComponentButNotTheLog) {
+  auto init = Post("InitDLL=PKCS11");
+  ASSERT_TRUE(init);
+  const std::string t = "DLLToken=" + init->body.substr(5, init->body.size() - 7);
+  const std::string pin = "86420975", other = "97531864";
+  const std::pair<std::string, std::string> requests[] = {
+      {t + "&ExecMethod=Login&Param1=" + pin, "text/plain"},
+      {"Param1=" + pin + "&" + t + "&Exec%4Dethod=Login", "text/plain"},
+      {t + "&ExecMethod=GetVersion&Param1=" + other + "&ExecMethod=Login&Param1=" + pin,
+       "application/x-www-form-urlencoded"},
+      {t + "&ExecMethod=ChangePIN&Param2=" + other + "&Param1=" + pin, "application/x-www-form-urlencoded"},
+  };
+  for (const auto& [body, type] : requests) {
+    auto res = client_->Post("/ORVA", body, type.c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << body;
+  }
+  EXPECT_EQ(Journal(), "5 method T:" + pin + "\n5 method T:" + pin + "\n5 method T:" + pin + "\n14 method T:" + pin +
+                           " T:" + other + "\n");
+  host_->Shutdown();
+  const std::string log = test::ReadFileText(*fs::directory_iterator(folder_.path() / "logs"));
+  EXPECT_EQ(log.find(pin), std::string::npos);
+  EXPECT_EQ(log.find(other), std::string::npos);
+  EXPECT_NE(log.find("&ExecMethod=Login&Param1=********\n"), std::string::npos);
+  EXPECT_NE(log.find("-- PARAM Param1 = ******** , length = 8 bytes\n"), std::string::npos);
+  EXPECT_NE(log.find("執行 Function = Login"), std::string::npos) << "the method name is still logged";
+}
+
 TEST_P(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {
   auto a = Post("InitDLL=PKCS11");
   auto b = Post("InitDLL=PKCS11");

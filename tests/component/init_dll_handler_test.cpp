@@ -39,11 +39,11 @@ class InitDllTest : public ::testing::Test {
     std::ofstream(dir_.path() / "Vorlink.ini") << manifest::SignManifestText(text, key);
   }
   std::string Init(std::string_view value) {
-    InitDllHandler handler(log_, verifier_, dir_.path() / "Vorlink.ini", [this] {
+    InitDllHandler handler(log_, verifier_, dir_.path() / "Vorlink.ini", [this](const PageOrigin&) {
       ++created_;
       return component_answer_;
     });
-    return handler.HandleInitDll(value);
+    return handler.HandleInitDll(value, std::nullopt);
   }
 
   test::ScratchDir dir_;

@@ -71,7 +71,7 @@ class TokenTableTest : public ::testing::Test {
     ArgumentArray args;
     args[0] = std::move(method);
     for (std::size_t i = 0; i < params.size(); ++i) args[i + 1] = params[i];
-    return table_.LookupAndCall(token, args);
+    return table_.LookupAndCall(token, args, std::nullopt);
   }
   std::vector<std::string> TakeLines() { return std::exchange(lines_.lines, {}); }
 
@@ -97,6 +97,44 @@ TEST_F(TokenTableTest, LookupErrors) {
   for (const auto& [token, answer] : cases) EXPECT_EQ(Call(token, u"GetVersion"), answer) << token;
 }
 
+// A token answers only pages of the origin that created it; to any other
+// it is a token that does not exist: same answer, no log line, no call.
+TEST_F(TokenTableTest, ATokenAnswersOnlyItsOwnOrigin) {
+  const std::string found = "||0||0||";
+  const std::string not_found = TextAnswer(-1, messages::kDllTokenNotFound);
+  auto a = Wrapper();
+  table_.AppendWithToken(a, 1, "https://a.example");
+  table_.AppendWithToken(Wrapper(), 2);  // created without an Origin
+  table_.AppendWithToken(Wrapper(), 3, "");
+  const struct {
+    std::string token;
+    PageOrigin origin;
+    std::string answer;
+  } cases[] = {
+      {"1", "https://a.example", found},        {"1", "https://b.example", not_found},
+      {"1", std::nullopt, not_found},           {"1", "", not_found},
+      {"1", "https://a.example/", not_found},   {"1", "HTTPS://A.EXAMPLE", not_found},
+      {"1", "https://a.example:443", not_found}, {"2", std::nullopt, found},
+      {"2", "", not_found},                     {"2", "null", not_found},
+      {"3", "", found},                         {"3", std::nullopt, not_found},
+  };
+  for (const auto& c : cases) {
+    ArgumentArray args;
+    args[0] = u"Login";
+    args[1] = u"1234";
+    TakeLines();
+    const std::size_t calls = journal_->calls.size();
+    EXPECT_EQ(table_.LookupAndCall(c.token, args, c.origin), c.answer) << c.token << " " << c.origin.value_or("(none)");
+    if (c.answer == not_found) {
+      EXPECT_TRUE(TakeLines().empty()) << "the same silence as a missing token";
+      EXPECT_EQ(journal_->calls.size(), calls) << "the component is not reached";
+    }
+  }
+  now_ = 9000;
+  table_.LookupAndCall("1", ArgumentArray{u"Login"}, "https://b.example");
+  EXPECT_EQ(a->last_use(), 1000u) << "a foreign page does not keep the component alive";
+}
+
 TEST_F(TokenTableTest, OnlyPkcs11ComponentsAreCalled) {
   table_.AppendWithToken(Wrapper(600, kKindCapi), 12);
   EXPECT_EQ(Call("12", u"GetVersion"), "");
@@ -105,7 +143,7 @@ TEST_F(TokenTableTest, OnlyPkcs11ComponentsAreCalled) {
 TEST_F(TokenTableTest, AppendDrawsDistinctNonZeroTokens) {
   std::set<std::int32_t> tokens;
   for (int i = 0; i < 200; ++i) {
-    const auto token = table_.Append(Wrapper());
+    const auto token = table_.Append(Wrapper(), std::nullopt);
     EXPECT_GT(token, 0);
     EXPECT_LE(token, 16777215);
     tokens.insert(token);
@@ -145,7 +183,7 @@ TEST_F(TokenTableTest, LocalNamesAndUnknownNames) {
   EXPECT_EQ(Call("9", u"getversion"), TextAnswer(-1, messages::kInvalidFunctionName));
   ArgumentArray no_method;
   no_method[0].push_back(u'9');  // DLLToken with no ExecMethod
-  EXPECT_EQ(table_.LookupAndCall("9", no_method), TextAnswer(-1, messages::kInvalidFunctionName));
+  EXPECT_EQ(table_.LookupAndCall("9", no_method, std::nullopt), TextAnswer(-1, messages::kInvalidFunctionName));
   EXPECT_EQ(Call("9", u"finalizeAgent"), "||-1||-1||");
   EXPECT_EQ(Call("9", u"selectFile", {u""}), "||0||||");
   EXPECT_EQ(Call("9", u"GetVersion"), "||0||4.5.23.1||") << "the token stays usable";

@@ -100,8 +100,8 @@ class AgentHostTest : public ::testing::Test {
   test::ScratchDir logs_;
   LineRecorder recorder_;
   std::vector<int> ports_;
+  FakeWindow window_;  // outlives the host, whose shutdown lines still reach it
   std::unique_ptr<AgentHost> host_;
-  FakeWindow window_;
 };
 
 TEST_F(AgentHostTest, CreationWritesItsLinesInOrderAndServes) {

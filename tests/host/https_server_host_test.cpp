@@ -10,64 +10,18 @@
 #include <fstream>
 #include <memory>
 
-#include "support/no_component_services.h"
 #include "desktop/log/diagnostic_log.h"
+#include "host/test_agent_server.h"
 #include "platform/resources/resource_ids.h"
-#include "platform/resources/resource_source.h"
-#include "request/field_parser.h"
-#include "request/request_endpoint.h"
 #include "support/free_ports.h"
 #include "support/test_paths.h"
 
 namespace vorlink {
 namespace {
 
-std::vector<std::uint8_t> Resource(int id) {
-  return platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, id).bytes;
-}
-
-std::string ReadAll(const std::filesystem::path& dir) {
-  std::string all;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    all.append(std::istreambuf_iterator<char>(in), {});
-  }
-  return all;
-}
-
-// A complete agent request path on free ports: log, endpoint, server.
-class AgentServer {
- public:
-  explicit AgentServer(std::vector<int> ports)
-      : init_dll_(log_), parser_(init_dll_, tokens_), endpoint_(parser_, traces_),
-        server_(log_, std::move(ports)) {
-    log_.PrepareLogDirectory(scratch_.path().string());
-    log_.ScanLogIndex();
-    EXPECT_TRUE(server_.InstallCertificate(Resource(platform::kIdrLocalCert),
-                                           Resource(platform::kIdrLocalKey)));
-    server_.RegisterRoutes(endpoint_);
-  }
-  HttpsServerHost& server() { return server_; }
-  std::string LogText() const { return ReadAll(scratch_.path()); }
-
- private:
-  test::ScratchDir scratch_;
-  DiagnosticLog log_;
-  NoManifestInitDll init_dll_;
-  EmptyTokenTable tokens_;
-  FieldParser parser_;
-  NullTraceRecorder traces_;
-  RequestEndpoint endpoint_;
-  HttpsServerHost server_;
-};
-
-std::unique_ptr<httplib::SSLClient> Client(const std::string& host, int port) {
-  auto client = std::make_unique<httplib::SSLClient>(host, port);
-  client->set_ca_cert_path(test::SourcePath("resources/ORVA.crt").c_str());
-  client->enable_server_certificate_verification(host != "::1");  // the certificate names localhost and 127.0.0.1
-  client->set_connection_timeout(5);
-  return client;
-}
+using test::AgentServer;
+using test::Client;
+using test::Resource;
 
 class ServerHostTest : public ::testing::Test {
  protected:

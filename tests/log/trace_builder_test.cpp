@@ -59,6 +59,70 @@ TEST(RequestTrace, ParametersAreCutAfterThousandBytes) {
   }
 }
 
+// PIN fields show as one star per character wherever the request carries
+// them; every other field, and the rest of the line, is shown as before.
+TEST(RequestTrace, PinFieldsShowAsStarsInParamLines) {
+  struct Case {
+    const char* what;
+    httplib::Params params;
+    std::vector<std::string> lines;  // each must be in the trace
+  } cases[] = {
+      {"Login",
+       {{"DLLToken", "7"}, {"ExecMethod", "Login"}, {"Param1", "1234"}, {"Param2", "x"}},
+       {"-- PARAM Param1 = **** , length = 4 bytes", "-- PARAM Param2 = x , length = 1 bytes",
+        "-- PARAM DLLToken = 7 , length = 1 bytes", "-- PARAM ExecMethod = Login , length = 5 bytes"}},
+      {"ChangePIN", {{"ExecMethod", "ChangePIN"}, {"Param1", "old1"}, {"Param2", "new22"}, {"Param3", "z"}},
+       {"-- PARAM Param1 = **** ,", "-- PARAM Param2 = ***** ,", "-- PARAM Param3 = z ,"}},
+      {"initSlot", {{"ExecMethod", "initSlot"}, {"Param1", "so"}, {"Param2", "user"}},
+       {"-- PARAM Param1 = ** ,", "-- PARAM Param2 = **** ,"}},
+      {"other methods keep their values", {{"ExecMethod", "PKCS7Sign"}, {"Param1", "1234"}},
+       {"-- PARAM Param1 = 1234 ,"}},
+      {"names are case-sensitive", {{"ExecMethod", "login"}, {"Param1", "1234"}}, {"-- PARAM Param1 = 1234 ,"}},
+      {"any ExecMethod counts, not only the last",
+       {{"ExecMethod", "Login"}, {"ExecMethod", "GetVersion"}, {"Param1", "1234"}}, {"-- PARAM Param1 = **** ,"}},
+      {"every copy of a repeated PIN field", {{"ExecMethod", "Login"}, {"Param1", "1111"}, {"Param1", "22"}},
+       {"-- PARAM Param1 = **** ,", "-- PARAM Param1 = ** ,"}},
+      {"characters, not bytes", {{"ExecMethod", "Login"}, {"Param1", "密碼\xff"}},
+       {"-- PARAM Param1 = *** , length = 7 bytes"}},
+      {"a long PIN is cut first", {{"ExecMethod", "Login"}, {"Param1", std::string(1001, '9')}},
+       {"-- PARAM Param1 = " + std::string(1000, '*') + " ... length = 1001 bytes"}},
+  };
+  for (const auto& c : cases) {
+    httplib::Request r;
+    r.params = c.params;
+    const std::string trace = RequestTrace(r);
+    for (const auto& line : c.lines) EXPECT_NE(trace.find(line), std::string::npos) << c.what << ": " << line;
+  }
+}
+
+// A body sent as plain text is shown raw; the PIN values in it are found
+// the way the request handler decodes them, wherever the method is named.
+TEST(RequestTrace, PinFieldsShowAsStarsInARawBody) {
+  const std::string tail = std::string(1100, 'x');
+  const std::pair<std::string, std::string> cases[] = {
+      {"DLLToken=7&ExecMethod=Login&Param1=1234", "DLLToken=7&ExecMethod=Login&Param1=****"},
+      {"Param1=1234&DLLToken=7&ExecMethod=Login", "Param1=****&DLLToken=7&ExecMethod=Login"},
+      {"Param1=%31%32%33%34&Exec%4Dethod=Log%69n", "Param1=****&Exec%4Dethod=Log%69n"},
+      {"Param%31=12+34&ExecMethod=Login", "Param%31=*****&ExecMethod=Login"},
+      {"ExecMethod=initSlot&Param2=ab&Param1=c&Param3=d", "ExecMethod=initSlot&Param2=**&Param1=*&Param3=d"},
+      {"ExecMethod=Login&Param1=11&Param1=2222", "ExecMethod=Login&Param1=**&Param1=****"},
+      {"ExecMethod=Login&Param1=12=34&Param1", "ExecMethod=Login&Param1=**&Param1"},
+      {"ExecMethod=Login&Param1=&Param1=%E5%AF%86", "ExecMethod=Login&Param1=&Param1=*"},
+      {"ExecMethod=GetVersion&Param1=1234", "ExecMethod=GetVersion&Param1=1234"},
+      // The method named after the 1000-byte cut still hides the PIN before it.
+      {"Param1=1234&Param9=" + tail + "&ExecMethod=ChangePIN",
+       "Param1=****&Param9=" + tail.substr(0, 1000 - 19) + " ... length = 1140 bytes"},
+  };
+  for (const auto& [body, shown] : cases) {
+    httplib::Request r;
+    r.method = "POST";
+    r.path = "/";
+    r.body = body;
+    EXPECT_EQ(RequestTrace(r), kBegin + "- Method : POST\n- Path : /\n- Headers : \n- Body : " + shown + "\n" + kEnd)
+        << body.substr(0, 60);
+  }
+}
+
 TEST(ResponseTrace, ShowsHeadersBodyAndLength) {
   httplib::Response pre;
   pre.status = 204;

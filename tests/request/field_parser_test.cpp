@@ -11,22 +11,27 @@ namespace {
 
 // Records what the parser hands on, and answers with a marker.
 struct RecordingServices : InitDllService, TokenCallService {
-  std::string HandleInitDll(std::string_view value) override {
+  std::string HandleInitDll(std::string_view value, const PageOrigin& origin) override {
     init_values.emplace_back(value);
+    origins.push_back(origin);
     return "init";
   }
-  std::string LookupAndCall(std::string_view token, const ArgumentArray& a) override {
+  std::string LookupAndCall(std::string_view token, const ArgumentArray& a, const PageOrigin& origin) override {
     tokens.emplace_back(token);
     args = a;
+    origins.push_back(origin);
     return "call";
   }
   std::vector<std::string> init_values, tokens;
+  std::vector<PageOrigin> origins;
   ArgumentArray args;
 };
 
 class FieldParserTest : public ::testing::Test {
  protected:
-  std::string Parse(const FieldMap& fields) { return FieldParser(services_, services_).Parse(fields); }
+  std::string Parse(const FieldMap& fields, const PageOrigin& origin = std::nullopt) {
+    return FieldParser(services_, services_).Parse(fields, origin);
+  }
   RecordingServices services_;
 };
 
@@ -37,6 +42,16 @@ TEST_F(FieldParserTest, ChoosesBetweenInitDllAndCall) {
   EXPECT_EQ(Parse({{"InitDLL", "PKCS11"}, {"DLLToken", "5"}}), "init");
   EXPECT_EQ(Parse({{"DLLToken", "5"}, {"ExecMethod", "Login"}}), "call");
   EXPECT_EQ(services_.init_values, std::vector<std::string>{"PKCS11"});
+}
+
+TEST_F(FieldParserTest, TheOriginReachesInitDllAndTheCallUnchanged) {
+  const PageOrigin origins[] = {std::nullopt, "", "https://a.example", "null"};
+  for (const auto& origin : origins) {
+    Parse({{"InitDLL", "PKCS11"}}, origin);
+    Parse({{"DLLToken", "5"}, {"ExecMethod", "Login"}}, origin);
+  }
+  EXPECT_EQ(services_.origins, (std::vector<PageOrigin>{std::nullopt, std::nullopt, "", "", "https://a.example",
+                                                        "https://a.example", "null", "null"}));
 }
 
 TEST_F(FieldParserTest, FirstDllTokenAndInitDllButLastExecMethodWin) {

@@ -10,7 +10,7 @@
 
 namespace vorlink {
 
-std::string NoManifestInitDll::HandleInitDll(std::string_view value) {
+std::string NoManifestInitDll::HandleInitDll(std::string_view value, const PageOrigin&) {
   std::string upper(value);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (upper.find("CAPI") == std::string::npos && upper.find("PKCS11") == std::string::npos &&
@@ -21,7 +21,7 @@ std::string NoManifestInitDll::HandleInitDll(std::string_view value) {
   return TextAnswer(kCodeNotRun, messages::kManifestLoadFailed);
 }
 
-std::string EmptyTokenTable::LookupAndCall(std::string_view token, const ArgumentArray&) {
+std::string EmptyTokenTable::LookupAndCall(std::string_view token, const ArgumentArray&, const PageOrigin&) {
   const std::string text(token);
   if (std::strtol(text.c_str(), nullptr, 10) == 0) return TextAnswer(kCodeNotRun, messages::kNoDllToken);
   return TextAnswer(kCodeNotRun, messages::kDllTokenNotFound);

@@ -11,7 +11,7 @@ class DiagnosticLog;
 class NoManifestInitDll final : public InitDllService {
  public:
   explicit NoManifestInitDll(DiagnosticLog& log) : log_(log) {}
-  std::string HandleInitDll(std::string_view value) override;
+  std::string HandleInitDll(std::string_view value, const PageOrigin& origin) override;
 
  private:
   DiagnosticLog& log_;
@@ -19,7 +19,7 @@ class NoManifestInitDll final : public InitDllService {
 
 class EmptyTokenTable final : public TokenCallService {
  public:
-  std::string LookupAndCall(std::string_view token, const ArgumentArray& args) override;
+  std::string LookupAndCall(std::string_view token, const ArgumentArray& args, const PageOrigin& origin) override;
 };
 
 }  // namespace vorlink

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include "desktop/log/diagnostic_log.h"
+#include "host/server/open_file_limit.h"
 #include "request/request_endpoint.h"
 
 namespace vorlink {
@@ -35,6 +36,7 @@ void HttpsServerHost::RegisterRoutes(const RequestEndpoint& endpoint) {
 }
 
 bool HttpsServerHost::Start() {
+  RaiseOpenFileLimit();
   for (int port : ports_) {
     current_port_ = port;
     if (!sslServer.IsRunning()) sslServer.Listen(port);

@@ -7,6 +7,8 @@
 
 #include <chrono>
 
+#include "host/server/connection_pool.h"
+
 namespace vorlink {
 namespace {
 
@@ -47,6 +49,8 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
         address_(std::move(address)) {
     set_tcp_nodelay(true);
     set_socket_options(ExclusivePortOptions);
+    // One thread per live connection, grown on demand: see connection_pool.h.
+    new_task_queue = [] { return new ConnectionPool(); };
   }
 
   ~Endpoint() override {
@@ -55,7 +59,15 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
   }
 
   const std::string& address() const { return address_; }
-  bool Bind(int port) { return bind_to_port(address_, port); }
+  // The library listens with a backlog of 5, so a burst of connections (a
+  // page opening several at once, on a busy machine whose accept loop is
+  // not scheduled at once) had its SYNs dropped and waited a second or more
+  // for the retransmission. Listening again on the bound socket raises it.
+  bool Bind(int port) {
+    if (!bind_to_port(address_, port)) return false;
+    ::listen(svr_sock_, SOMAXCONN);
+    return true;
+  }
 
   void Serve() {
     // A previous accept loop has cleared its running flag by now; its

@@ -1,0 +1,45 @@
+#pragma once
+// A complete agent request path on free ports (log, endpoint, server over
+// real TLS, no components) and clients that trust its certificate.
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop/log/diagnostic_log.h"
+#include "host/server/https_server_host.h"
+#include "request/field_parser.h"
+#include "request/request_endpoint.h"
+#include "support/no_component_services.h"
+#include "support/test_paths.h"
+
+namespace vorlink::test {
+
+std::vector<std::uint8_t> Resource(int id);
+
+class AgentServer {
+ public:
+  explicit AgentServer(std::vector<int> ports);
+  HttpsServerHost& server() { return server_; }
+  // Every log file's bytes, concatenated.
+  std::string LogText() const;
+
+ private:
+  ScratchDir scratch_;
+  DiagnosticLog log_;
+  NoManifestInitDll init_dll_;
+  EmptyTokenTable tokens_;
+  FieldParser parser_;
+  NullTraceRecorder traces_;
+  RequestEndpoint endpoint_;
+  HttpsServerHost server_;
+};
+
+// A client of `host`:`port` that verifies the agent's certificate (except
+// on ::1, which the certificate does not name).
+std::unique_ptr<httplib::SSLClient> Client(const std::string& host, int port);
+
+}  // namespace vorlink::test
