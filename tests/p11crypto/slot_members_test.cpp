@@ -67,10 +67,11 @@ TEST_F(SlotMembers, LoginChecksThePinAndLogoutEndsTheLogin) {
 }
 
 TEST(SlotMembersOwnToken, ChangePinAndUnblockWithTheSoPin) {
-  ASSERT_NE(SharedTestToken(), nullptr);  // sets SOFTHSM2_CONF; this token lives beside it
+  ASSERT_NE(SharedTestToken(), nullptr);
+  ScratchDir own;
   const std::string label = "PIN Change";
-  // A second token in the same token folder, so the loaded module sees it.
-  ASSERT_TRUE(MakeToken(SharedTestToken()->folder, label));
+  ASSERT_TRUE(MakeToken(own.path(), label));
+  ::setenv("SOFTHSM2_CONF", (own.path() / "softhsm2.conf").c_str(), 1);
   ComponentClient component(P11CRYPTO_LIBRARY);
   ASSERT_EQ(component.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
   ASSERT_EQ(component.Method(kEnumerate), 0);

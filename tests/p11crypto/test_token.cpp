@@ -21,9 +21,11 @@ const TestToken* SharedTestToken() {
     static ScratchDir scratch;
     auto* made = new TestToken{scratch.path()};
     if (!MakeToken(made->folder, kTokenLabel)) return nullptr;
-    ::setenv("SOFTHSM2_CONF", (made->folder / "softhsm2.conf").c_str(), 1);
     return made;
   }();
+  // SoftHSM2 reads its configuration when the module is initialised, so a
+  // test that made a token of its own cannot leave it to the next one.
+  if (token) ::setenv("SOFTHSM2_CONF", (token->folder / "softhsm2.conf").c_str(), 1);
   EXPECT_NE(token, nullptr) << "SoftHSM2 is not installed or the token could not be made";
   return token;
 }

@@ -19,11 +19,12 @@ struct TestToken {
   std::filesystem::path user_pem() const { return folder / "user.pem"; }
 };
 
-// The token, made on first use; later calls return the same one. Fails the
-// calling test (and returns null) when SoftHSM2 is not installed.
+// The token, made on first use; every call points SOFTHSM2_CONF at it. Fails
+// the calling test (and returns null) when SoftHSM2 is not installed.
 const TestToken* SharedTestToken();
 
-// Makes another token in `folder` (for tests that lock PINs or change them).
+// Makes another token with its own softhsm2.conf in `folder` (for tests
+// that change PINs); point SOFTHSM2_CONF at it before Initialize.
 bool MakeToken(const std::filesystem::path& folder, const std::string& label);
 
 }  // namespace vorlink::test

@@ -1,0 +1,49 @@
+#include "p11crypto/signing_identity.h"
+
+#include "p11crypto/member_support.h"
+
+namespace p11crypto {
+namespace {
+
+std::string AsText(const Bytes& der) { return std::string(der.begin(), der.end()); }
+
+}  // namespace
+
+std::int32_t ChosenCertificate(ComponentState& state, TokenCertificate& out) {
+  std::int32_t code = kOk;
+  TokenSession* token = SessionOrFail(state, code);
+  if (!token) return code;
+  std::vector<TokenCertificate> certificates;
+  const CK_RV rv = token->Certificates(certificates);
+  if (rv != CKR_OK) return FailCkr(state, rv, "C_FindObjects");
+  if (certificates.empty()) return Fail(state, kCertificateNotFound, "the token holds no certificate");
+  for (TokenCertificate& certificate : certificates) {
+    if (!state.chosen_certificate.empty() && AsText(certificate.der) == state.chosen_certificate) {
+      out = std::move(certificate);
+      return kOk;
+    }
+  }
+  if (!state.chosen_certificate.empty()) {
+    return Fail(state, kCertificateNotFound, "the certificate chosen by getCardCert is no longer on the token");
+  }
+  out = certificates.front();
+  for (TokenCertificate& certificate : certificates) {
+    CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+    if (token->FindPrivateKey(certificate.id, key) == CKR_OK) {
+      out = std::move(certificate);
+      break;
+    }
+  }
+  return kOk;
+}
+
+std::int32_t SigningKey(ComponentState& state, TokenCertificate& certificate, CK_OBJECT_HANDLE& key) {
+  if (const std::int32_t code = ChosenCertificate(state, certificate); code != kOk) return code;
+  const CK_RV rv = state.token->FindPrivateKey(certificate.id, key);
+  if (rv == CKR_KEY_HANDLE_INVALID) {
+    return Fail(state, kKeyNotFound, "no private key for the certificate is visible: log in first (Login)");
+  }
+  return rv == CKR_OK ? kOk : FailCkr(state, rv, "C_FindObjects");
+}
+
+}  // namespace p11crypto
