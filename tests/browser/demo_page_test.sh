@@ -117,6 +117,12 @@ case "$case_name" in
       cmp -s "$work/signed.txt" "$work/text.txt" || fail "the signed content is not the page's text: $(cat "$work/signed.txt")"
     fi
     openssl x509 -in "$work/signer.pem" -outform DER | cmp -s - "$work/user.der" || fail "signed with another certificate"
+    # DEMO_SCREENSHOT=FILE: the same run again, saved as a picture for the docs.
+    if [ -n "${DEMO_SCREENSHOT:-}" ]; then
+      "$exe" --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir="$work/chromium" \
+        --hide-scrollbars --window-size=1000,1760 --virtual-time-budget=30000 --screenshot="$DEMO_SCREENSHOT" \
+        "$(demo_url "$pin" "$detached")" 2>/dev/null
+    fi
     ;;
   wrong-pin)
     open_page "$(demo_url 654321 0)"
