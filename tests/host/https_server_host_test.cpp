@@ -238,6 +238,16 @@ TEST(ServerHostPorts, APortTakenOnEitherLoopbackAddressIsSkipped) {
   }
 }
 
+TEST(ServerHostPorts, ASecondAgentOfTheSameUserTakesTheNextPort) {
+  // Two agents on one port would share its connections out between them.
+  const auto ports = test::FreePorts(3);
+  AgentServer first(ports), second(ports);
+  ASSERT_TRUE(first.server().Start());
+  ASSERT_TRUE(second.server().Start());
+  EXPECT_EQ(first.server().CurrentPort(), ports[0]);
+  EXPECT_EQ(second.server().CurrentPort(), ports[1]);
+}
+
 TEST(ServerHostPorts, AllPortsTakenMeansNoStart) {
   const auto ports = test::FreePorts(3);
   test::PortHolder a("127.0.0.1", ports[0]), b("::1", ports[1]), c("127.0.0.1", ports[2]);

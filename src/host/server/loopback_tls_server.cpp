@@ -23,6 +23,16 @@ bool HasIpv6Loopback() {
   return ok;
 }
 
+// httplib's default sets SO_REUSEPORT, which lets a second agent of the same
+// user (another desktop session, say) bind the very port this one serves,
+// and the kernel would then share the connections out between the two: a
+// page would find its token only every other request. SO_REUSEADDR alone
+// still allows a quick restart over connections in TIME_WAIT.
+void ExclusivePortOptions(socket_t fd) {
+  const int yes = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
 }  // namespace
 
 // One httplib server on one loopback address, with the thread that runs its
@@ -36,6 +46,7 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
         }),
         address_(std::move(address)) {
     set_tcp_nodelay(true);
+    set_socket_options(ExclusivePortOptions);
   }
 
   ~Endpoint() override {
