@@ -217,9 +217,8 @@ class PageClient {
   std::string token_;
 };
 
-// A port nothing listens on right now. The socket is closed before the
-// agent binds: a listening socket left open would share the port with the
-// agent (the server sets SO_REUSEPORT) and swallow half the connections.
+// A port nothing listens on right now; the probe socket is closed before
+// the agent binds it.
 int FreePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
