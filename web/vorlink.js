@@ -1,16 +1,16 @@
 // Talks to the Vorlink45 desktop agent from a web page. No dependencies:
 // copy this file next to your page and import it.
 //
-//   import { Agent } from "./vorlink.js";
-//   const agent = new Agent();
-//   const { code, value: token } = await agent.initDLL("PKCS11");
-//   const answer = await agent.call(token, "Enumerate_slots");
+//   import { Vorlink } from "./vorlink.js";
+//   const agent = await Vorlink.connect();
+//   const token = await agent.initDLL("PKCS11");
+//   const { code, value } = await agent.call(token, "Login", pin);
 //
 // Every request is a form post to https://localhost:<port>/. The agent
 // answers one line, "||code||value||": code 0 means the method ran and value
 // is its result; code -1 means the agent could not run it and value says why.
-// Answers are returned as { code, value }. Only transport faults throw
-// (no agent, an answer that is not an agent's): they throw VorlinkError.
+// call() returns answers as { code, value }. Faults throw VorlinkError: no
+// agent, a reply that is not an agent's, and an InitDLL the agent refuses.
 
 export const DEFAULT_PORTS = Object.freeze([48200, 48201, 48202]);
 
@@ -18,9 +18,11 @@ export const DEFAULT_PORTS = Object.freeze([48200, 48201, 48202]);
 const MAX_PARAMS = 9;
 
 export class VorlinkError extends Error {
-  constructor(message) {
+  // answer: the agent's { code, value } when it answered but refused.
+  constructor(message, answer = null) {
     super(message);
     this.name = "VorlinkError";
+    this.answer = answer;
   }
 }
 
@@ -42,32 +44,78 @@ export function parseAnswer(text) {
   return { code: Number(code), value: inner.slice(split + 2) };
 }
 
-export class Agent {
-  #ports;
-  #host;
-  #fetch;
-  #findTimeoutMs;
-  #url = null;
+// Asked on each port while looking for the agent: DllToken 0 is never
+// issued, so the agent answers "||-1||...||" and nothing else happens.
+const PROBE = "DLLToken=0&ExecMethod=GetVersion";
 
-  // ports: tried in order until one answers. host: "localhost", which the
-  // agent's certificate names. findTimeoutMs: how long one port may take to
-  // answer the first request. fetch: for tests.
-  constructor({ ports = DEFAULT_PORTS, host = "localhost", findTimeoutMs = 10000, fetch = globalThis.fetch } = {}) {
-    if (!ports.length) throw new VorlinkError("no ports to look for the agent on");
-    this.#ports = [...ports];
-    this.#host = host;
-    this.#findTimeoutMs = findTimeoutMs;
+async function send(fetch, url, body, timeoutMs) {
+  const abort = new AbortController();
+  const timer = timeoutMs ? setTimeout(() => abort.abort(), timeoutMs) : 0;
+  let response;
+  let text;
+  try {
+    response = await fetch(url, {
+      method: "POST",
+      headers: { "Content-Type": "application/x-www-form-urlencoded" },
+      body,
+      signal: abort.signal,
+    });
+    text = await response.text();
+  } catch (e) {
+    throw new VorlinkError(abort.signal.aborted ? `no answer within ${timeoutMs} ms` : `cannot reach ${url}: ${e.message}`);
+  } finally {
+    clearTimeout(timer);
+  }
+  if (!response.ok) throw new VorlinkError(`${url} answered ${response.status}: ${excerpt(text)}`);
+  return parseAnswer(text);
+}
+
+export class Vorlink {
+  #url;
+  #fetch;
+
+  // The agent at a known address; Vorlink.connect() finds it.
+  constructor(url, { fetch = globalThis.fetch } = {}) {
+    this.#url = url;
     this.#fetch = fetch.bind(globalThis);
   }
 
-  // The agent's address once a request has found it, else null.
+  // Tries each port in order and returns a client for the first that
+  // answers like the agent. A closed port, another server and a port that
+  // does not answer within timeoutMs are skipped. host: "localhost", the
+  // name on the agent's certificate. fetch: for tests.
+  static async connect({ ports = DEFAULT_PORTS, host = "localhost", timeoutMs = 10000, fetch = globalThis.fetch } = {}) {
+    if (!ports.length) throw new VorlinkError("no ports to look for the agent on");
+    const failures = [];
+    for (const port of ports) {
+      const url = `https://${host}:${port}/`;
+      try {
+        await send(fetch.bind(globalThis), url, PROBE, timeoutMs);
+        return new Vorlink(url, { fetch });
+      } catch (e) {
+        failures.push(`${port}: ${e.message}`);
+      }
+    }
+    throw new VorlinkError(
+      `no Vorlink45 agent answers on https://${host} ports ${ports.join(", ")} ` +
+        `(is it running, and does this browser trust its certificate?) [${failures.join("; ")}]`
+    );
+  }
+
+  // The agent's address. A DllToken belongs to this agent: the client
+  // never moves to another port.
   get url() {
     return this.#url;
   }
 
-  // Asks for a component; on success value is the DllToken for call().
+  // Asks for a component and returns its DllToken for call(). A refusal
+  // throws VorlinkError with the agent's words and its answer.
   async initDLL(kind = "PKCS11") {
-    return this.#post({ InitDLL: kind });
+    const answer = await this.#post({ InitDLL: kind });
+    if (answer.code !== 0 || !/^[1-9]\d*$/.test(answer.value)) {
+      throw new VorlinkError(`InitDLL ${kind} refused: ${answer.value}`, answer);
+    }
+    return answer.value;
   }
 
   // Calls a component method (or a "get_..." property) by name.
@@ -80,48 +128,7 @@ export class Agent {
     return this.#post(fields);
   }
 
-  // The first request tries each port in turn; the first one that answers
-  // like the agent is kept for every later request. A DllToken belongs to
-  // that agent, so once found the client never moves to another port.
-  async #post(fields) {
-    const body = new URLSearchParams(fields).toString();
-    if (this.#url) return this.#send(this.#url, body, 0);
-    const failures = [];
-    for (const port of this.#ports) {
-      const url = `https://${this.#host}:${port}/`;
-      try {
-        const answer = await this.#send(url, body, this.#findTimeoutMs);
-        this.#url = url;
-        return answer;
-      } catch (e) {
-        failures.push(`${port}: ${e.message}`);
-      }
-    }
-    throw new VorlinkError(
-      `no Vorlink45 agent answers on https://${this.#host} ports ${this.#ports.join(", ")} ` +
-        `(is it running, and does this browser trust its certificate?) [${failures.join("; ")}]`
-    );
-  }
-
-  async #send(url, body, timeoutMs) {
-    const abort = new AbortController();
-    const timer = timeoutMs ? setTimeout(() => abort.abort(), timeoutMs) : 0;
-    let response;
-    let text;
-    try {
-      response = await this.#fetch(url, {
-        method: "POST",
-        headers: { "Content-Type": "application/x-www-form-urlencoded" },
-        body,
-        signal: abort.signal,
-      });
-      text = await response.text();
-    } catch (e) {
-      throw new VorlinkError(abort.signal.aborted ? `no answer within ${timeoutMs} ms` : `cannot reach ${url}: ${e.message}`);
-    } finally {
-      clearTimeout(timer);
-    }
-    if (!response.ok) throw new VorlinkError(`${url} answered ${response.status}: ${excerpt(text)}`);
-    return parseAnswer(text);
+  #post(fields) {
+    return send(this.#fetch, this.#url, new URLSearchParams(fields).toString(), 0);
   }
 }
