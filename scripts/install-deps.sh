@@ -15,6 +15,7 @@ packages=(
   dbus python3-dbus fonts-wqy-microhei   # a private session bus and a signal emitter for tests; a CJK font
   libp11-kit-dev p11-kit                 # the bundled component: PKCS#11 headers and the proxy module
   softhsm2 opensc                        # a software token for the demo and tests; pkcs11-tool
+  dpkg-dev lintian                       # the Debian package: dpkg-shlibdeps for Depends; its checks
 )
 
 # Browsers for the trust tests; their tests skip when these cannot be had.
