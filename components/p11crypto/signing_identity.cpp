@@ -38,8 +38,18 @@ std::int32_t ChosenCertificate(ComponentState& state, TokenCertificate& out) {
 }
 
 std::int32_t SigningKey(ComponentState& state, TokenCertificate& certificate, CK_OBJECT_HANDLE& key) {
+  // Repeated signatures with the same certificate skip the object search.
+  if (state.token && state.token->has_session()) {
+    const auto& entry = state.token->signing_entry();
+    if (entry && (state.chosen_certificate.empty() || AsText(entry->certificate.der) == state.chosen_certificate)) {
+      certificate = entry->certificate;
+      key = entry->key;
+      return kOk;
+    }
+  }
   if (const std::int32_t code = ChosenCertificate(state, certificate); code != kOk) return code;
   const CK_RV rv = state.token->FindPrivateKey(certificate.id, key);
+  if (rv == CKR_OK) state.token->signing_entry() = TokenSession::SigningEntry{certificate, key};
   if (rv == CKR_KEY_HANDLE_INVALID) {
     return Fail(state, kKeyNotFound, "no private key for the certificate is visible: log in first (Login)");
   }

@@ -20,7 +20,13 @@ TokenSession::TokenSession(std::shared_ptr<Pkcs11Module> module) : module_(std::
 
 TokenSession::~TokenSession() { CloseSession(); }
 
+void TokenSession::Forget() {
+  signing_entry_.reset();
+  mechanisms_.clear();
+}
+
 void TokenSession::CloseSession() {
+  Forget();
   if (session_ != CK_INVALID_HANDLE) (*module_)->C_CloseSession(session_);
   session_ = CK_INVALID_HANDLE;
 }
@@ -61,12 +67,14 @@ CK_RV TokenSession::Select(const TokenInfo& token) {
 CK_RV TokenSession::Login(const std::string& pin) {
   if (!has_session()) return CKR_SESSION_HANDLE_INVALID;
   const bool pin_pad = pin.empty() && (selected_.flags & CKF_PROTECTED_AUTHENTICATION_PATH);
+  Forget();
   const CK_RV rv = (*module_)->C_Login(session_, CKU_USER, pin_pad ? nullptr : PinBytes(pin), pin_pad ? 0 : pin.size());
   return rv == CKR_USER_ALREADY_LOGGED_IN ? CKR_OK : rv;
 }
 
 CK_RV TokenSession::Logout() {
   if (!has_session()) return CKR_SESSION_HANDLE_INVALID;
+  Forget();
   return (*module_)->C_Logout(session_);
 }
 
@@ -77,6 +85,7 @@ CK_RV TokenSession::ChangePin(const std::string& old_pin, const std::string& new
 
 CK_RV TokenSession::InitUserPin(const std::string& so_pin, const std::string& new_pin) {
   if (!has_session()) return CKR_SESSION_HANDLE_INVALID;
+  Forget();
   (*module_)->C_Logout(session_);  // the security officer cannot log in over a user login
   CK_RV rv = (*module_)->C_Login(session_, CKU_SO, PinBytes(so_pin), so_pin.size());
   if (rv != CKR_OK) return rv;
@@ -140,8 +149,10 @@ CK_RV TokenSession::FindPrivateKey(const Bytes& id, CK_OBJECT_HANDLE& key) {
 }
 
 bool TokenSession::HasMechanism(CK_MECHANISM_TYPE mechanism) {
+  const auto known = mechanisms_.find(mechanism);
+  if (known != mechanisms_.end()) return known->second;
   CK_MECHANISM_INFO info{};
-  return (*module_)->C_GetMechanismInfo(selected_.slot, mechanism, &info) == CKR_OK;
+  return mechanisms_[mechanism] = (*module_)->C_GetMechanismInfo(selected_.slot, mechanism, &info) == CKR_OK;
 }
 
 CK_RV TokenSession::Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE type, const Bytes& data, Bytes& signature) {

@@ -4,7 +4,9 @@
 // members need. Every call returns the module's CKR_ value.
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,8 +58,18 @@ class TokenSession {
   CK_RV Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const Bytes& data, Bytes& signature);
   CK_RV Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM& mechanism, const Bytes& data, Bytes& plain);
 
+  // The signing certificate and its key as found last. Object handles
+  // belong to the session and what a session sees depends on its login, so
+  // the entry is dropped whenever either changes.
+  struct SigningEntry {
+    TokenCertificate certificate;
+    CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+  };
+  std::optional<SigningEntry>& signing_entry() { return signing_entry_; }
+
  private:
   void CloseSession();
+  void Forget();
   CK_RV FindObjects(CK_ATTRIBUTE* filter, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found);
   CK_RV Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, Bytes& value);
 
@@ -65,6 +77,8 @@ class TokenSession {
   std::vector<TokenInfo> tokens_;
   TokenInfo selected_;
   CK_SESSION_HANDLE session_ = CK_INVALID_HANDLE;
+  std::optional<SigningEntry> signing_entry_;
+  std::map<CK_MECHANISM_TYPE, bool> mechanisms_;  // of the selected token
 };
 
 }  // namespace p11crypto

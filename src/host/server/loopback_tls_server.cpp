@@ -48,6 +48,11 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
         }),
         address_(std::move(address)) {
     set_tcp_nodelay(true);
+    // A page makes a few calls per click (Login, sign, read the signature);
+    // the library's default closes a connection after 5 requests, so every
+    // other click paid a new TLS handshake. Each connection has its own
+    // thread (below) and the 5-second idle limit still closes it.
+    set_keep_alive_max_count(1000);
     set_socket_options(ExclusivePortOptions);
     // One thread per live connection, grown on demand: see connection_pool.h.
     new_task_queue = [] { return new ConnectionPool(); };
