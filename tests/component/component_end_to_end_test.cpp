@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <fstream>
 
 #include "host/agent_host.h"
@@ -48,6 +49,7 @@ class ComponentEndToEnd : public ::testing::Test {
     options.ports = ports_;
     options.install_browser_trust = false;
     options.final_wait = std::chrono::milliseconds(0);
+    options.component_ticks = [this] { return ticks_.load(); };
     host_ = std::make_unique<AgentHost>(options);
     ASSERT_TRUE(host_->CreateWindowSequence(window_));
     client_ = std::make_unique<httplib::SSLClient>("localhost", ports_[0]);
@@ -72,6 +74,7 @@ class ComponentEndToEnd : public ::testing::Test {
   httplib::Result Post(const std::string& body) { return client_->Post("/ORVA", body, "text/plain"); }
 
   test::ScratchDir folder_;
+  std::atomic<std::uint32_t> ticks_{0};  // the components' clock, in milliseconds
   void* component_ = nullptr;
   std::vector<int> ports_;
   HeadlessWindow window_;
@@ -137,6 +140,19 @@ TEST_F(ComponentEndToEnd, ShutdownStopsTheServerFirstThenLogsTheComponentOutOnce
   EXPECT_LT(stopped, ending);
   EXPECT_LT(ending, logout);
   EXPECT_NE(log.find("所有子程式已經全部結束, 數量 = (int)1"), std::string::npos);
+}
+
+TEST_F(ComponentEndToEnd, TheSweepTimerEndsAComponentIdlePastTheTimeoutOnTheHostsClock) {
+  auto init = Post("InitDLL=PKCS11");
+  ASSERT_TRUE(init);
+  const std::string call = "DLLToken=" + init->body.substr(5, init->body.size() - 7) + "&ExecMethod=GetVersion";
+  ticks_ = kIdleTimeoutMinutes * 60000;  // idle exactly as long as allowed
+  host_->OnTimer(kSweepTimerId);
+  EXPECT_EQ(Post(call)->body, "||0||4.5.23.1||");
+  ticks_ += kIdleTimeoutMinutes * 60000 + 1;
+  host_->OnTimer(kSweepTimerId);
+  EXPECT_EQ(Post(call)->body, "||-1||沒有找到指定的 DllToken, 無法執行||") << "its slot was emptied";
+  EXPECT_EQ(Journal(), "6 method\n") << "logged out once when it timed out";
 }
 
 TEST(ComponentRuntime, CreationFailuresAreFailuresNotCrashes) {
