@@ -210,8 +210,8 @@ int main(int argc, char** argv) {
   options.install_browser_trust = false;
   options.component_folders = {folder.path() / "components"};
   options.component_ticks = FastTicks;
+  QuietWindow window;  // outlives the host, which calls it until shut down
   auto host = std::make_unique<vorlink::AgentHost>(options);
-  QuietWindow window;
   if (!host->CreateWindowSequence(window)) {
     std::fprintf(stderr, "the host did not start\n");
     return 1;

@@ -55,7 +55,8 @@ class AgentHost {
   ~AgentHost();
 
   // The window creation sequence. False after the first failing step, which
-  // has written its one ERROR line.
+  // has written its one ERROR line. The host calls `window` until Shutdown()
+  // (which destruction runs), so the window must live at least that long.
   bool CreateWindowSequence(FrameWindow& window);
 
   // Session change codes: 7 lock, 8 unlock, anything else only logged.
