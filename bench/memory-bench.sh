@@ -2,8 +2,10 @@
 # Resident memory of the agent program after 1,000 and after 100,000
 # requests (8 keep-alive connections, bench/load_client), against
 # bench_reference_server measured the same way in the same run.
-#   bench/memory-bench.sh [BUILD_DIR] [AGENT_ARG...]
-# The agent runs in a scratch home; pass NOTRAY for the desktop build.
+#   [AGENT=PROGRAM] bench/memory-bench.sh [BUILD_DIR] [AGENT_ARG...]
+# The agent (BUILD_DIR/bin/vorlink45 unless AGENT says otherwise) runs in a
+# scratch home; the desktop build wants NOTRAY and a session bus:
+#   AGENT=build/qt/bin/vorlink45 dbus-run-session -- bench/memory-bench.sh build/dev NOTRAY
 set -euo pipefail
 build=${1:-build/test}
 shift $(($# > 0 ? 1 : 0))
@@ -31,7 +33,7 @@ ref_port=$(free_port)
 ref_pid=$!
 for _ in $(seq 100); do grep -q READY "$work/reference.out" && break; sleep 0.05; done
 
-"$bin/vorlink45" "$@" >"$work/agent.out" 2>&1 &
+"$(realpath "${AGENT:-$bin/vorlink45}")" "$@" >"$work/agent.out" 2>&1 &
 agent_pid=$!
 agent_port=""
 for _ in $(seq 100); do

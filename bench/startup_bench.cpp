@@ -88,7 +88,21 @@ std::optional<int> LoggedPort(const fs::path& log_dir) {
   return std::nullopt;
 }
 
+// A bare TCP connect: cheap enough to poll with, unlike a TLS client, whose
+// set-up would compete with the program being started for the processor.
+bool Listening(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
 bool Answered(int port) {
+  if (!Listening(port)) return false;
   httplib::SSLClient client("127.0.0.1", port);
   client.enable_server_certificate_verification(false);
   client.set_connection_timeout(std::chrono::milliseconds(200));
