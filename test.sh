@@ -37,7 +37,7 @@ passed=$((total - failed))
 
 # The fuzz targets, for a bounded time, when clang is there (plain runs only).
 if [ -z "$sanitize" ] && command -v clang++ >/dev/null; then
-  if tests/fuzz/run-fuzzers.sh "${VORLINK_FUZZ_SECONDS:-20}"; then
+  if tests/fuzz/run-fuzzers.sh "${VORLINK_FUZZ_SECONDS:-40}"; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))

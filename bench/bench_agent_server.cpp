@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
   options.ports = {std::atoi(argv[1])};
   options.log_directory = argv[2];
   options.install_browser_trust = false;
+  vorlink::HeadlessWindow window;  // outlives the host, which calls it until shut down
   vorlink::AgentHost host(options);
-  vorlink::HeadlessWindow window;
   if (!host.CreateWindowSequence(window)) return 1;
   std::printf("READY\n");
   std::fflush(stdout);

@@ -48,7 +48,7 @@ AgentHost::AgentHost(AgentHostOptions options)
       platform::ComponentRuntime(options_.component_folders.empty() ? platform::ComponentRuntime::DefaultFolders(folder)
                                                                     : options_.component_folders,
                                  options_.component_host),
-      options_.file_selection);
+      options_.file_selection, options_.component_ticks);
 }
 
 AgentHost::~AgentHost() { Shutdown(); }

@@ -11,8 +11,9 @@ namespace vorlink {
 
 AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
                              const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime,
-                             FileSelectionService* file_selection)
+                             FileSelectionService* file_selection, TickSource component_ticks)
     : log_(log),
+      component_ticks_(std::move(component_ticks)),
       runtime_(std::move(runtime)),
       files_(std::make_unique<CancelledFileSelection>()),
       dispatch_(std::make_unique<MethodDispatch>(log, file_selection ? *file_selection : *files_)),
@@ -28,7 +29,7 @@ AgentServices::~AgentServices() = default;
 std::string AgentServices::CreateComponent(const PageOrigin& origin) {
   auto instance = runtime_.Create(EncodeUtf8(kComponentProgId));
   if (!instance) return {};
-  auto wrapper = std::make_shared<ComponentWrapper>();
+  auto wrapper = std::make_shared<ComponentWrapper>(component_ticks_);
   wrapper->SetInstance(std::move(instance), idle_timeout_minutes_);
   const std::int32_t token = tokens_->Append(std::move(wrapper), origin);
   log_.LogDebug("建立 Vorlink 服務子程序, tokenId", token);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "component/component_wrapper.h"
 #include "platform/component_runtime/component_runtime.h"
 #include "request/dll_token_table.h"
 #include "request/field_parser.h"
@@ -24,7 +25,7 @@ class AgentServices {
   // manifest is `Vorlink.ini` in `executable_folder`.
   AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
                 const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime,
-                FileSelectionService* file_selection);
+                FileSelectionService* file_selection, TickSource component_ticks = SteadyTickMs);
   ~AgentServices();
 
   const RequestEndpoint& endpoint() const { return *endpoint_; }
@@ -37,6 +38,7 @@ class AgentServices {
   std::string CreateComponent(const PageOrigin& origin);
 
   std::int32_t idle_timeout_minutes_ = 0;
+  TickSource component_ticks_;
   platform::ComponentRuntime runtime_;
   std::unique_ptr<FileSelectionService> files_;
   std::unique_ptr<MethodDispatch> dispatch_;

@@ -15,8 +15,10 @@ int main() {
 
   vorlink::AgentHostOptions options;
   options.executable = vorlink::platform::ExecutablePath();
-  vorlink::AgentHost host(options);
+  // The window is declared first so that it outlives the host: the host's
+  // destruction runs the shutdown order, whose log lines still reach it.
   vorlink::HeadlessWindow window;
+  vorlink::AgentHost host(options);
   if (!host.CreateWindowSequence(window)) return 0;
   int signal_number = 0;
   sigwait(&stop, &signal_number);

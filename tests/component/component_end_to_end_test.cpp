@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <cstdlib>
+#include <atomic>
 #include <fstream>
 
 #include "child_processes.h"
@@ -59,6 +60,7 @@ class ComponentEndToEnd : public ::testing::TestWithParam<std::string> {
     options.ports = ports_;
     options.install_browser_trust = false;
     options.final_wait = std::chrono::milliseconds(0);
+    options.component_ticks = [this] { return ticks_.load(); };
     host_ = std::make_unique<AgentHost>(options);
     ASSERT_TRUE(host_->CreateWindowSequence(window_));
     client_ = std::make_unique<httplib::SSLClient>("localhost", ports_[0]);
@@ -91,6 +93,7 @@ class ComponentEndToEnd : public ::testing::TestWithParam<std::string> {
   }
 
   test::ScratchDir folder_;
+  std::atomic<std::uint32_t> ticks_{0};  // the components' clock, in milliseconds
   void* component_ = nullptr;
   std::vector<int> ports_;
   HeadlessWindow window_;
@@ -238,6 +241,19 @@ TEST_P(CrashIsolation, ACrashingHostFailsOnlyItsOwnToken) {
   EXPECT_EQ(Post(healthy + "&ExecMethod=Login&Param1=1234")->body, "||0||0||");
   EXPECT_EQ(Post(in_agent + "&ExecMethod=Login&Param1=1234")->body, "||0||0||");
   EXPECT_EQ(Journal(), "5 method T:1234\n5 method T:1234\n");
+}
+
+TEST_P(ComponentEndToEnd, TheSweepTimerEndsAComponentIdlePastTheTimeoutOnTheHostsClock) {
+  auto init = Post("InitDLL=PKCS11");
+  ASSERT_TRUE(init);
+  const std::string call = "DLLToken=" + init->body.substr(5, init->body.size() - 7) + "&ExecMethod=GetVersion";
+  ticks_ = kIdleTimeoutMinutes * 60000;  // idle exactly as long as allowed
+  host_->OnTimer(kSweepTimerId);
+  EXPECT_EQ(Post(call)->body, "||0||4.5.23.1||");
+  ticks_ += kIdleTimeoutMinutes * 60000 + 1;
+  host_->OnTimer(kSweepTimerId);
+  EXPECT_EQ(Post(call)->body, "||-1||沒有找到指定的 DllToken, 無法執行||") << "its slot was emptied";
+  EXPECT_EQ(Journal(), "6 method\n") << "logged out once when it timed out";
 }
 
 TEST(ComponentRuntime, CreationFailuresAreFailuresNotCrashes) {

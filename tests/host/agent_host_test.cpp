@@ -37,6 +37,7 @@ struct LineRecorder {
 };
 
 struct FakeWindow : FrameWindow {
+  void LogLinesChanged() override { ++changes; }
   bool CreateFrame() override { return fail_step != 1; }
   bool RegisterSessionNotifications() override { return fail_step != 2; }
   bool CreateLogDialog() override { return fail_step != 6; }
@@ -46,6 +47,7 @@ struct FakeWindow : FrameWindow {
   }
   void StartSweepTimer(int ms) override { timer_ms = ms; }
   int fail_step = 0;
+  int changes = 0;
   std::string tooltip;
   int timer_ms = 0;
 };
@@ -230,6 +232,18 @@ TEST_F(AgentHostTest, ShutdownStopsTheServerAndWritesNoComponentLinesForAnEmptyT
   EXPECT_TRUE(WaitUntilStopped(host.server()));
   host.Shutdown();
   EXPECT_TRUE(TakeLines().empty()) << "shutdown runs once";
+}
+
+TEST_F(AgentHostTest, ShutdownIsTheLastTimeTheWindowHearsOfTheViewerLines) {
+  AgentHost& host = Host();
+  ASSERT_TRUE(host.CreateWindowSequence(window_));
+  const int before = window_.changes;
+  host.Shutdown();
+  EXPECT_GT(window_.changes, before) << "the stop line still reaches the viewer";
+  const int at_shutdown = window_.changes;
+  host.log().LogDebug("after shutdown");
+  host_.reset();
+  EXPECT_EQ(window_.changes, at_shutdown) << "a window may go once the host is shut down";
 }
 
 }  // namespace

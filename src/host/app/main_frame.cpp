@@ -59,8 +59,18 @@ bool CMainFrame::CreateLogDialog() {
 }
 
 void CMainFrame::LogLinesChanged() {
-  // Any thread: the dialog is refreshed on the UI thread, in order.
-  QMetaObject::invokeMethod(log_dialog_.get(), &CShowLogDialog::Refresh, Qt::QueuedConnection);
+  // Any thread: the dialog is refreshed on the UI thread. A refresh shows the
+  // store's text as it is when it runs, so one queued refresh serves every
+  // line added before it starts; queuing one per line let a busy agent's UI
+  // thread fall seconds behind, with the queue's memory.
+  if (refresh_queued_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        refresh_queued_ = false;
+        log_dialog_->Refresh();
+      },
+      Qt::QueuedConnection);
 }
 
 bool CMainFrame::CreateTrayIcon(const std::string& tooltip) {

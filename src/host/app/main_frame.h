@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 #include "host/agent_host.h"
@@ -59,6 +60,7 @@ class CMainFrame : public QObject, public FrameWindow {
   std::unique_ptr<CSystemTray> tray_;
   std::unique_ptr<CShowLogDialog> log_dialog_;
   QTimer sweep_timer_;
+  std::atomic<bool> refresh_queued_{false};  // a viewer refresh waits on the UI thread
   bool closing_ = false;
 };
 
