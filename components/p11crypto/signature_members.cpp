@@ -13,6 +13,7 @@
 #include "p11crypto/member_support.h"
 #include "p11crypto/openssl_ptr.h"
 #include "p11crypto/signing_identity.h"
+#include "p11crypto/token_signature.h"
 #include "p11crypto/wait_window.h"
 
 namespace p11crypto {
@@ -41,14 +42,6 @@ const EVP_MD* HashFor(std::int32_t choice) {
   }
 }
 
-Bytes DigestOf(const EVP_MD* md, const Bytes& data) {
-  Bytes digest(EVP_MAX_MD_SIZE);
-  unsigned int size = 0;
-  EVP_Digest(data.data(), data.size(), digest.data(), &size, md, nullptr);
-  digest.resize(size);
-  return digest;
-}
-
 Bytes AsBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // Signs a content whose digest is known; the DER goes to `der`.
@@ -71,7 +64,7 @@ std::int32_t Pkcs7Sign(ComponentState& state, const std::string& text, std::int3
   if (!md) return Fail(state, kBadArgument, "Param3 names no supported hash (0 SHA-256, 1 SHA-1, 384, 512)");
   const Bytes content = AsBytes(text);
   Bytes der;
-  if (const std::int32_t code = SignDigest(state, md, DigestOf(md, content), detached ? nullptr : &content, der)) return code;
+  if (const std::int32_t code = SignDigest(state, md, Digest(md, content), detached ? nullptr : &content, der)) return code;
   state.SetResult(kSignature, Base64Encode(der));
   return Succeed(state);
 }

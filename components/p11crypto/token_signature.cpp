@@ -23,13 +23,6 @@ const HashMechanisms kHashes[] = {
                                        0x03, 0x05, 0x00, 0x04, 0x40}},
 };
 
-Bytes Digest(const EVP_MD* md, const Bytes& data) {
-  Bytes digest(EVP_MAX_MD_SIZE);
-  unsigned int size = 0;
-  EVP_Digest(data.data(), data.size(), digest.data(), &size, md, nullptr);
-  digest.resize(size);
-  return digest;
-}
 
 // PKCS#11 gives r || s; CMS wants the DER SEQUENCE of two INTEGERs.
 bool RawToDerEcdsa(Bytes& signature) {
@@ -53,6 +46,14 @@ bool RawToDerEcdsa(Bytes& signature) {
 }
 
 }  // namespace
+
+Bytes Digest(const EVP_MD* md, const Bytes& data) {
+  Bytes digest(EVP_MAX_MD_SIZE);
+  unsigned int size = 0;
+  EVP_Digest(data.data(), data.size(), digest.data(), &size, md, nullptr);
+  digest.resize(size);
+  return digest;
+}
 
 KeyKind KindOf(EVP_PKEY* public_key) {
   if (EVP_PKEY_is_a(public_key, "RSA")) return KeyKind::kRsa;

@@ -13,6 +13,9 @@ enum class KeyKind { kRsa, kEc, kOther };
 
 KeyKind KindOf(EVP_PKEY* public_key);
 
+// `md` over `data`.
+Bytes Digest(const EVP_MD* md, const Bytes& data);
+
 // Signs `data` with `key` using `md`. For EC keys the result is the DER
 // ECDSA-Sig-Value that CMS expects. Returns the CKR_ value.
 CK_RV SignOnToken(TokenSession& token, CK_OBJECT_HANDLE key, KeyKind kind, const EVP_MD* md, const Bytes& data,
