@@ -62,19 +62,18 @@ std::string ReadBack(const fs::path& file) {
 }
 
 void CheckUpdate(const std::string& content) {
-  const std::string searched = content.substr(0, content.find('\0'));
   const auto updated = vorlink::AddMissingEntries(content, Entries());
   std::string expected_tail;
   for (const auto& entry : Entries()) {
-    if (searched.find(entry) == std::string::npos) expected_tail += entry + "\r\n";
+    if (content.find(entry) == std::string::npos) expected_tail += entry + "\r\n";
   }
   if (!updated) {
     Check(expected_tail.empty());
     return;
   }
-  Check(updated->size() == content.size() + expected_tail.size());
-  Check(updated->compare(0, content.size(), content) == 0 && updated->ends_with(expected_tail));
-  if (searched.size() == content.size()) Check(!vorlink::AddMissingEntries(*updated, Entries()));
+  const std::string separator = !content.empty() && content.back() != '\n' ? "\r\n" : "";
+  Check(*updated == content + separator + expected_tail);
+  Check(!vorlink::AddMissingEntries(*updated, Entries()));
   Check(vorlink::WriteFileAtomically(ScratchFile(), *updated) == updated->size());
   Check(ReadBack(ScratchFile()) == *updated);
 }

@@ -137,13 +137,19 @@ TEST_F(FirefoxTrustTest, ExistingFilesGetOnlyTheMissingEntries) {
   Write(complete / "cert_override.txt", all);
   Write(partial / "cert_override.txt", "keep me\r\n" + entries_[1] + "\r\nno newline at end");
   Write(empty / "cert_override.txt", "");
+  const auto with_nul = Profile("with-nul");
+  const std::string nul_content = std::string("junk\0junk\r\n", 12) + entries_[0] + "\r\n" + entries_[1] + "\r\n" +
+                                  entries_[2] + "\r\n";
+  Write(with_nul / "cert_override.txt", nul_content);
   Install();
   EXPECT_EQ(Read(complete / "cert_override.txt"), all);
-  EXPECT_EQ(Read(partial / "cert_override.txt"), "keep me\r\n" + entries_[1] + "\r\nno newline at end" +
+  // The open last line is closed first, so it and the new entry stay whole.
+  EXPECT_EQ(Read(partial / "cert_override.txt"), "keep me\r\n" + entries_[1] + "\r\nno newline at end\r\n" +
                                                      entries_[0] + "\r\n" + entries_[2] + "\r\n");
   EXPECT_EQ(Read(empty / "cert_override.txt"), "");
+  EXPECT_EQ(Read(with_nul / "cert_override.txt"), nul_content) << "entries after a NUL byte are found";
   // The complete profile still gets its import; the empty one is skipped.
-  EXPECT_EQ(ProfileImports(), (std::vector<std::string>{complete.string(), partial.string()}));
+  EXPECT_EQ(ProfileImports(), (std::vector<std::string>{complete.string(), partial.string(), with_nul.string()}));
   const std::vector<std::string> firefox_lines(recorder_.lines.begin() + 1, recorder_.lines.end());
   EXPECT_EQ(firefox_lines, (std::vector<std::string>{"更新 Firefox 例外清單檔 cert_override.txt 檔",
                                                      "cert_override.txt 檔存檔成功"}));

@@ -18,16 +18,17 @@ std::string NewOverrideFile(const std::vector<std::string>& entries) {
 
 std::optional<std::string> AddMissingEntries(const std::string& content,
                                              const std::vector<std::string>& entries) {
-  const std::string searched = content.substr(0, content.find('\0'));
-  std::string updated = content;
-  bool appended = false;
+  // The whole file is searched, NUL bytes included: stopping at a stray NUL
+  // added the entries again on every start.
+  std::string missing;
   for (const auto& entry : entries) {
-    if (searched.find(entry) != std::string::npos) continue;
-    updated += entry + "\r\n";
-    appended = true;
+    if (content.find(entry) == std::string::npos) missing += entry + "\r\n";
   }
-  if (!appended) return std::nullopt;
-  return updated;
+  if (missing.empty()) return std::nullopt;
+  // A last line without its line break would run into the first new entry
+  // and spoil both for the browser.
+  const bool open_last_line = !content.empty() && content.back() != '\n';
+  return content + (open_last_line ? "\r\n" : "") + missing;
 }
 
 namespace {
