@@ -1,5 +1,7 @@
 #include "p11crypto/component_state.h"
 
+#include <openssl/crypto.h>
+
 #include "p11crypto/host_dialogs.h"
 #include "p11crypto/token_session.h"
 
@@ -7,9 +9,11 @@ namespace p11crypto {
 
 ComponentState::ComponentState(const vorlink_host_services* host_services) : host(host_services) {}
 // A page that goes away during its wait window never ends it; releasing
-// the instance does.
+// the instance does. The secret key does not outlive the instance in freed
+// memory.
 ComponentState::~ComponentState() {
   if (waiting) EndWait(host);
+  if (!secret_key.empty()) OPENSSL_cleanse(secret_key.data(), secret_key.size());
 }
 
 std::int32_t Fail(ComponentState& state, std::int32_t code, std::string message) {
