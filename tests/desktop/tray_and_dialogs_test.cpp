@@ -70,14 +70,14 @@ TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
   std::atomic<bool> stopping{false};
   EXPECT_EQ(RunOnUiThread<int>(&context, [] { return 7; }, -1, stopping), 7) << "direct on the UI thread";
 
-  int from_worker = 0;
+  std::atomic<int> from_worker{0};
   std::thread worker([&] {
     from_worker = RunOnUiThread<int>(&context, [&] { return QThread::currentThread() == context.thread() ? 1 : 2; },
                                      -1, stopping);
   });
-  while (from_worker == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  while (from_worker.load() == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   worker.join();
-  EXPECT_EQ(from_worker, 1);
+  EXPECT_EQ(from_worker.load(), 1);
 
   int stopped = 0;
   std::thread late([&] { stopped = RunOnUiThread<int>(&context, [] { return 5; }, -1, stopping); });
