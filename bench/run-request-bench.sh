@@ -48,7 +48,7 @@ printf 'CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=../libtestcomponen
 start() {  # name command...
   local name=$1; shift
   "$@" >"$work/$name.out" 2>&1 &
-  for _ in $(seq 100); do grep -q READY "$work/$name.out" && return; sleep 0.05; done
+  for _ in $(seq 100); do grep -qs READY "$work/$name.out" && return; sleep 0.05; done
   echo "$name did not start"; cat "$work/$name.out"; exit 1
 }
 
