@@ -1,23 +1,33 @@
 // The agent's host on one port, windowless, logging to a folder of the
 // caller's choosing; prints READY and serves until killed.
-//   bench_agent_server PORT LOG_DIR
+//   bench_agent_server PORT LOG_DIR [AGENT_FOLDER]
+// AGENT_FOLDER stands in for the agent's own folder: the manifest
+// (Vorlink.ini) is read there and component registrations only from its
+// components/ subfolder. Without it the program's folder is used, with the
+// usual registration folders.
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "host/agent_host.h"
 #include "host/headless_window.h"
 #include "platform/process/executable_path.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s PORT LOG_DIR\n", argv[0]);
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: %s PORT LOG_DIR [AGENT_FOLDER]\n", argv[0]);
     return 2;
   }
   vorlink::AgentHostOptions options;
   options.executable = vorlink::platform::ExecutablePath();
+  if (argc == 4) {
+    const std::filesystem::path folder = std::filesystem::absolute(argv[3]);
+    options.executable = folder / options.executable.filename();
+    options.component_folders = {folder / "components"};
+  }
   options.ports = {std::atoi(argv[1])};
   options.log_directory = argv[2];
   options.install_browser_trust = false;

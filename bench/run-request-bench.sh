@@ -1,44 +1,127 @@
 #!/usr/bin/env bash
-# Keep-alive request throughput and latency of the agent against a bare
-# SSLServer reference, same client (wrk), same run, on loopback.
+# Request throughput and latency of the agent against a bare SSLServer
+# reference (same certificate, same routes, a fixed answer), same clients,
+# same run, on loopback, scenario by scenario:
+#   GetVersion   keep-alive, GetVersion on a valid token
+#   forwarded    keep-alive, Login on the test component behind that token
+#   InitDLL      keep-alive, InitDLL with a three-file manifest
+#   new-conn     a full TLS handshake per request, GetVersion on the token
+# Keep-alive load is wrk (2 threads, 16 connections); new-connection load is
+# bench/new_connection_client (8 threads, one handshake per request).
 #   bench/run-request-bench.sh [BUILD_DIR] [SECONDS]
+# BUILD_DIR must be built with the tests (the test component) and the
+# development manifest key (the default).
 set -euo pipefail
 build=${1:-build/test}
 seconds=${2:-10}
-bin=$build/bin
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+bin=$(realpath "$build/bin")
+component=$build/tests/component/libvorlink_test_component.so
+for need in "$bin/bench_agent_server" "$bin/bench_reference_server" "$bin/new_connection_client" \
+  "$bin/vorlink-manifest" "$component"; do
+  [ -e "$need" ] || {
+    echo "missing $need; build: cmake --build $build --target bench_agent_server bench_reference_server" \
+      "new_connection_client vorlink-manifest vorlink_test_component (needs VORLINK_BUILD_TESTS=ON)" >&2
+    exit 1
+  }
+done
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+origin=https://bench.example  # pages send one; the agent binds each token to it
 
-cat >"$work/post.lua" <<'LUA'
-wrk.method = "POST"
-wrk.body = "DLLToken=1&ExecMethod=GetVersion"
-wrk.headers["Content-Type"] = "text/plain"
-LUA
+# The agent's folder: the test component registered in process, two more
+# files of 256 KiB, and a manifest over the three signed with the
+# development key (every InitDLL checks all three).
+agent_dir=$work/agent
+mkdir -p "$agent_dir/components"
+cp "$component" "$agent_dir/libtestcomponent.so"
+head -c 262144 /dev/urandom >"$agent_dir/helper-one.so"
+head -c 262144 /dev/urandom >"$agent_dir/helper-two.dat"
+printf 'CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=../libtestcomponent.so\n' \
+  >"$agent_dir/components/ORVAPkcs11Crypto.ORVA_P11Crypto.component"
+"$bin/vorlink-manifest" sign --key "$source_dir/tools/dev-keys/manifest-dev.key.pem" \
+  --cert "$source_dir/resources/localhost.cert.der" --base "$agent_dir" --out "$agent_dir/Vorlink.ini" \
+  libtestcomponent.so helper-one.so helper-two.dat >/dev/null
 
 start() {  # name command...
   local name=$1; shift
   "$@" >"$work/$name.out" 2>&1 &
-  for _ in $(seq 100); do grep -q READY "$work/$name.out" && return; sleep 0.05; done
+  for _ in $(seq 100); do grep -qs READY "$work/$name.out" && return; sleep 0.05; done
   echo "$name did not start"; cat "$work/$name.out"; exit 1
 }
 
 ref_port=$(free_port); agent_port=$(free_port)
 start reference "$bin/bench_reference_server" "$ref_port"
 mkdir -p "$work/logs"
-start agent "$bin/bench_agent_server" "$agent_port" "$work/logs"
+start agent "$bin/bench_agent_server" "$agent_port" "$work/logs" "$agent_dir"
+agent_pid=$!
 
-measure() {  # port -> "requests/s p50 p99"
+post() {  # port body -> the answer
+  curl -sk --max-time 10 -H "Origin: $origin" -H 'Content-Type: text/plain' --data-binary "$2" "https://127.0.0.1:$1/"
+}
+token_answer=$(post "$agent_port" "InitDLL=PKCS11")
+[[ $token_answer =~ ^\|\|0\|\|([0-9]+)\|\|$ ]] || { echo "InitDLL failed: $token_answer" >&2; exit 1; }
+token=${BASH_REMATCH[1]}
+
+# wrk's latency with its unit (us, ms, s) -> milliseconds.
+to_ms() { awk -v v="$1" 'BEGIN { n = v + 0; u = v; sub(/^[0-9.]+/, "", u);
+  printf "%.3f", u == "us" ? n / 1000 : u == "s" ? n * 1000 : n }'; }
+
+keep_alive() {  # port body -> "requests/s p50_ms p99_ms requests"
+  cat >"$work/post.lua" <<LUA
+wrk.method = "POST"
+wrk.body = "$2"
+wrk.headers["Content-Type"] = "text/plain"
+wrk.headers["Origin"] = "$origin"
+LUA
   wrk -t2 -c16 -d"${seconds}s" --latency -s "$work/post.lua" "https://127.0.0.1:$1/" >"$work/wrk.out"
-  local rps p50 p99
-  rps=$(awk '/Requests\/sec/ {print $2}' "$work/wrk.out")
-  p50=$(awk '$1=="50%" {print $2}' "$work/wrk.out")
-  p99=$(awk '$1=="99%" {print $2}' "$work/wrk.out")
-  echo "$rps $p50 $p99"
+  if grep -q 'Non-2xx' "$work/wrk.out"; then
+    echo "wrong answers from port $1:" >&2; grep 'Non-2xx' "$work/wrk.out" >&2; exit 1
+  fi
+  # Time-outs (no answer within 2 s) and socket errors are counted, not fatal.
+  if grep -q 'Socket errors' "$work/wrk.out"; then
+    echo "  $(if [ "$1" = "$agent_port" ]; then echo agent; else echo reference; fi):" \
+      "$(grep 'Socket errors' "$work/wrk.out")" >>"$work/notes"
+  fi
+  echo "$(awk '/Requests\/sec/ {print $2}' "$work/wrk.out")" \
+    "$(to_ms "$(awk '$1=="50%" {print $2}' "$work/wrk.out")")" \
+    "$(to_ms "$(awk '$1=="99%" {print $2}' "$work/wrk.out")")" \
+    "$(awk '/requests in/ {print $1}' "$work/wrk.out")"
 }
 
-read -r ref_rps ref_p50 ref_p99 <<<"$(measure "$ref_port")"
-read -r agent_rps agent_p50 agent_p99 <<<"$(measure "$agent_port")"
-printf 'reference : %10s req/s  p50 %8s  p99 %8s\n' "$ref_rps" "$ref_p50" "$ref_p99"
-printf 'agent     : %10s req/s  p50 %8s  p99 %8s\n' "$agent_rps" "$agent_p50" "$agent_p99"
-python3 -c "print('throughput ratio agent/reference: %.2f' % ($agent_rps / $ref_rps))"
+new_connection() {  # port body -> "requests/s p50_ms p99_ms"
+  "$bin/new_connection_client" "$1" "$seconds" 8 "$2" "$origin"
+}
+
+printf '%-11s %10s %8s %8s | %10s %8s %8s | %6s %6s\n' scenario 'agent/s' p50 p99 'ref/s' p50 p99 ratio 'p99 x'
+row() {  # name agent_result reference_result
+  read -r a_rps a_p50 a_p99 _ <<<"$2"
+  read -r r_rps r_p50 r_p99 _ <<<"$3"
+  python3 -c "print('%-11s %10.1f %6.2fms %6.2fms | %10.1f %6.2fms %6.2fms | %6.2f %6.2f' % \
+    ('$1', $a_rps, $a_p50, $a_p99, $r_rps, $r_p50, $r_p99, $a_rps / $r_rps, $a_p99 / $r_p99))"
+}
+
+run() {  # name kind body expected_agent_answer_regex
+  local answer
+  answer=$(post "$agent_port" "$3")
+  [[ $answer =~ $4 ]] || { echo "$1: the agent answered '$answer'" >&2; exit 1; }
+  local reference agent
+  reference=$($2 "$ref_port" "$3")
+  agent=$($2 "$agent_port" "$3")
+  row "$1" "$agent" "$reference"
+  if [ -s "$work/notes" ]; then cat "$work/notes"; rm "$work/notes"; fi
+  last_agent=$agent
+}
+
+run GetVersion keep_alive "DLLToken=$token&ExecMethod=GetVersion" '^\|\|0\|\|4\.5\.23\.1\|\|$'
+run forwarded keep_alive "DLLToken=$token&ExecMethod=Login&Param1=1234" '^\|\|0\|\|0\|\|$'
+run new-conn new_connection "DLLToken=$token&ExecMethod=GetVersion" '^\|\|0\|\|4\.5\.23\.1\|\|$'
+rss_before=$(rss_kib "$agent_pid")
+run InitDLL keep_alive "InitDLL=PKCS11" '^\|\|0\|\|[0-9]+\|\|$'
+rss_after=$(rss_kib "$agent_pid")
+created=$(awk '{print $4}' <<<"$last_agent")
+echo "InitDLL: $created components created and kept (one token each); agent RSS $rss_before -> $rss_after KiB," \
+  "$(( (rss_after - rss_before) * 1024 / (created > 0 ? created : 1) )) bytes each"
+echo "log written: $(du -sh "$work/logs" | cut -f1)"
