@@ -3,6 +3,7 @@
 // lines of this run, CR LF separated. Safe to call from any thread; each
 // append reads the text the previous one wrote.
 
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -22,8 +23,14 @@ class LogLineStore : public LogViewerSink {
   bool Empty() const;
 
  private:
+  // The text as its lines (each shown followed by CR LF). Only the lines of
+  // the latest append may still hold CR characters of their own; the next
+  // append drops them, as a rebuild of the whole text would. Appending
+  // touches the new lines only, not the whole text, since every log entry
+  // of every request passes through here.
   mutable std::mutex mutex_;
-  std::u16string text_;
+  std::deque<std::u16string> lines_;
+  std::size_t latest_lines_ = 0;  // how many trailing lines came with the latest append
 };
 
 }  // namespace vorlink
