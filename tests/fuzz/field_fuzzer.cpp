@@ -18,17 +18,21 @@
 namespace {
 
 struct Recorder final : vorlink::InitDllService, vorlink::TokenCallService {
-  std::string HandleInitDll(std::string_view value) override {
+  std::string HandleInitDll(std::string_view value, const vorlink::PageOrigin& page) override {
     init.assign(value);
+    origin = page;
     ++calls;
     return "init";
   }
-  std::string LookupAndCall(std::string_view value, const vorlink::ArgumentArray&) override {
+  std::string LookupAndCall(std::string_view value, const vorlink::ArgumentArray&,
+                            const vorlink::PageOrigin& page) override {
     token.assign(value);
+    origin = page;
     ++calls;
     return "call";
   }
   std::string init, token;
+  vorlink::PageOrigin origin;
   int calls = 0;
 };
 
@@ -43,9 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.body.assign(reinterpret_cast<const char*>(data), size);
   const vorlink::FieldMap fields = vorlink::TakeFieldMap(request);
   Recorder services;
+  // The page's Origin header travels beside the fields, untouched.
+  const vorlink::PageOrigin origin = size % 2 ? vorlink::PageOrigin("https://page.example") : std::nullopt;
   std::string answer;
   try {
-    answer = vorlink::FieldParser(services, services).Parse(fields);
+    answer = vorlink::FieldParser(services, services).Parse(fields, origin);
   } catch (const std::range_error& e) {
     Check(std::strcmp(e.what(), "bad conversion") == 0 && services.calls == 0);
     return 0;
@@ -55,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (fields.empty()) {
     Check(answer.empty() && services.calls == 0);
   } else if (init) {
-    Check(answer == "init" && services.init == *init);
+    Check(answer == "init" && services.init == *init && services.origin == origin);
   } else if (token) {
-    Check(answer == "call" && services.token == *token);
+    Check(answer == "call" && services.token == *token && services.origin == origin);
   } else {
     Check(answer == vorlink::TextAnswer(vorlink::kCodeNotRun, vorlink::messages::kCgiContentError));
   }
