@@ -34,12 +34,8 @@ void Choose(ComponentState& state, const Bytes& der) {
 }
 
 std::int32_t GetCardCert(ComponentState& state, std::int32_t index) {
-  std::int32_t code = kOk;
-  TokenSession* token = SessionOrFail(state, code);
-  if (!token) return code;
   std::vector<TokenCertificate> certificates;
-  const CK_RV rv = token->Certificates(certificates);
-  if (rv != CKR_OK) return FailCkr(state, rv, "C_FindObjects");
+  if (const std::int32_t code = TokenCertificates(state, certificates); code != kOk) return code;
   if (index < 0 || static_cast<size_t>(index) >= certificates.size()) {
     return Fail(state, kCertificateNotFound, "certificate index " + std::to_string(index) + " is out of range: the token holds " +
                                                  std::to_string(certificates.size()));

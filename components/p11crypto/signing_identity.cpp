@@ -9,13 +9,17 @@ std::string AsText(const Bytes& der) { return std::string(der.begin(), der.end()
 
 }  // namespace
 
-std::int32_t ChosenCertificate(ComponentState& state, TokenCertificate& out) {
+std::int32_t TokenCertificates(ComponentState& state, std::vector<TokenCertificate>& out) {
   std::int32_t code = kOk;
   TokenSession* token = SessionOrFail(state, code);
   if (!token) return code;
+  const CK_RV rv = token->Certificates(out);
+  return rv == CKR_OK ? kOk : FailCkr(state, rv, "C_FindObjects");
+}
+
+std::int32_t ChosenCertificate(ComponentState& state, TokenCertificate& out) {
   std::vector<TokenCertificate> certificates;
-  const CK_RV rv = token->Certificates(certificates);
-  if (rv != CKR_OK) return FailCkr(state, rv, "C_FindObjects");
+  if (const std::int32_t code = TokenCertificates(state, certificates); code != kOk) return code;
   if (certificates.empty()) return Fail(state, kCertificateNotFound, "the token holds no certificate");
   for (TokenCertificate& certificate : certificates) {
     if (!state.chosen_certificate.empty() && AsText(certificate.der) == state.chosen_certificate) {
@@ -29,7 +33,7 @@ std::int32_t ChosenCertificate(ComponentState& state, TokenCertificate& out) {
   out = certificates.front();
   for (TokenCertificate& certificate : certificates) {
     CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
-    if (token->FindPrivateKey(certificate.id, key) == CKR_OK) {
+    if (state.token->FindPrivateKey(certificate.id, key) == CKR_OK) {
       out = std::move(certificate);
       break;
     }

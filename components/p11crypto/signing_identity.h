@@ -10,6 +10,10 @@
 
 namespace p11crypto {
 
+// Every certificate on the chosen token, in object order. Returns 0, or
+// records and returns why there is none to read (no session, a CKR_ value).
+std::int32_t TokenCertificates(ComponentState& state, std::vector<TokenCertificate>& out);
+
 // On success fills `out` and returns 0; otherwise records and returns the
 // error (no session, no certificate on the token).
 std::int32_t ChosenCertificate(ComponentState& state, TokenCertificate& out);
