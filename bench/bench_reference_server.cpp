@@ -15,7 +15,7 @@
 #include <cstdio>
 
 #include "host/server/connection_pool.h"
-#include "host/server/tls_credentials.h"
+#include "tls/tls_credentials.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/component_runtime/component_runtime.h"
+#include "component/runtime/component_runtime.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -26,7 +26,7 @@ std::unique_ptr<vorlink::ComponentInstance> Create(const fs::path& folder, const
   std::ofstream(folder / "Bench.component")
       << "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\nLibrary=" << VORLINK_TEST_COMPONENT << "\nContext=" << context
       << "\n";
-  return vorlink::platform::ComponentRuntime({folder}).Create("Bench");
+  return vorlink::ComponentRuntime({folder}).Create("Bench");
 }
 
 // Microseconds per call, after a warm-up of a tenth as many calls.

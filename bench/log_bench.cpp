@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "request/log_trace_recorder.h"
 
 using namespace vorlink;

@@ -8,8 +8,8 @@
 #include <new>
 
 #include "p11crypto/component_state.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/utf16.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/text/utf16.h"
 #include "vorlink_component.h"
 
 namespace p11crypto {

@@ -2,8 +2,8 @@
 
 #include <openssl/crypto.h>
 
-#include "p11crypto/host_dialogs.h"
-#include "p11crypto/token_session.h"
+#include "p11crypto/host/host_dialogs.h"
+#include "p11crypto/pkcs11/token_session.h"
 
 namespace p11crypto {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "p11crypto/error_codes.h"
-#include "p11crypto/folder_guard.h"
+#include "p11crypto/files/folder_guard.h"
 #include "p11crypto/value.h"
 #include "vorlink_component.h"
 

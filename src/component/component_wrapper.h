@@ -11,7 +11,7 @@
 #include <string>
 
 #include "component/component_instance.h"
-#include "request/argument_array.h"
+#include "component/argument_array.h"
 
 namespace vorlink {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

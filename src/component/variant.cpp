@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

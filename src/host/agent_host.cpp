@@ -2,12 +2,12 @@
 
 #include <thread>
 
-#include "desktop/trust/firefox_trust_installer.h"
+#include "trust/browser_trust_installer.h"
 #include "host/agent_services.h"
 #include "platform/process/agent_process.h"
 #include "platform/resources/resource_ids.h"
 #include "request/messages.h"
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {
@@ -45,7 +45,7 @@ AgentHost::AgentHost(AgentHostOptions options)
   const auto folder = options_.executable.parent_path();
   services_ = std::make_unique<AgentServices>(
       log_, viewer_, verifier_, folder,
-      platform::ComponentRuntime(options_.component_folders.empty() ? platform::ComponentRuntime::DefaultFolders(folder)
+      ComponentRuntime(options_.component_folders.empty() ? ComponentRuntime::DefaultFolders(folder)
                                                                     : options_.component_folders,
                                  options_.component_host),
       options_.file_selection, options_.component_ticks);

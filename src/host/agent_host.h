@@ -14,8 +14,8 @@
 
 #include "component/component_wrapper.h"
 #include "component/module_verifier.h"
-#include "desktop/log/diagnostic_log.h"
-#include "desktop/log/log_line_store.h"
+#include "log/diagnostic_log.h"
+#include "log/log_line_store.h"
 #include "host/frame_window.h"
 #include "host/server/https_server_host.h"
 #include "platform/resources/resource_source.h"

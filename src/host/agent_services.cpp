@@ -1,16 +1,16 @@
 #include "host/agent_services.h"
 
 #include "component/component_wrapper.h"
-#include "component/init_dll_handler.h"
+#include "request/init_dll_handler.h"
 #include "request/answer.h"
-#include "request/text_codec.h"
-#include "desktop/log/diagnostic_log.h"
+#include "text/text_codec.h"
+#include "log/diagnostic_log.h"
 #include "request/log_trace_recorder.h"
 
 namespace vorlink {
 
 AgentServices::AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
-                             const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime,
+                             const std::filesystem::path& executable_folder, ComponentRuntime runtime,
                              FileSelectionService* file_selection, TickSource component_ticks)
     : log_(log),
       component_ticks_(std::move(component_ticks)),

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "component/component_wrapper.h"
-#include "platform/component_runtime/component_runtime.h"
+#include "component/runtime/component_runtime.h"
 #include "request/dll_token_table.h"
 #include "request/field_parser.h"
 #include "request/method_dispatch.h"
@@ -24,7 +24,7 @@ class AgentServices {
   // Components are created from registrations found by `runtime`; the
   // manifest is `Vorlink.ini` in `executable_folder`.
   AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
-                const std::filesystem::path& executable_folder, platform::ComponentRuntime runtime,
+                const std::filesystem::path& executable_folder, ComponentRuntime runtime,
                 FileSelectionService* file_selection, TickSource component_ticks = SteadyTickMs);
   ~AgentServices();
 
@@ -39,7 +39,7 @@ class AgentServices {
 
   std::int32_t idle_timeout_minutes_ = 0;
   TickSource component_ticks_;
-  platform::ComponentRuntime runtime_;
+  ComponentRuntime runtime_;
   std::unique_ptr<FileSelectionService> files_;
   std::unique_ptr<MethodDispatch> dispatch_;
   std::unique_ptr<DllTokenTable> tokens_;

@@ -1,11 +1,11 @@
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
-#include "desktop/log/log_text.h"
-#include "request/text_codec.h"
+#include "text/log_text.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "desktop/log/log_viewer_sink.h"
+#include "log/log_viewer_sink.h"
 #include "platform/clock/local_time.h"
 
 namespace vorlink {

@@ -1,4 +1,4 @@
-#include "desktop/log/log_line_store.h"
+#include "log/log_line_store.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "desktop/log/log_viewer_sink.h"
+#include "log/log_viewer_sink.h"
 
 namespace vorlink {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "component/component_wrapper.h"
 #include "component/member_table.h"
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "request/answer.h"
 #include "request/messages.h"
 

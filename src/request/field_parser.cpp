@@ -2,7 +2,7 @@
 
 #include "request/answer.h"
 #include "request/messages.h"
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 

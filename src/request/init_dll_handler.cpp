@@ -1,8 +1,8 @@
-#include "component/init_dll_handler.h"
+#include "request/init_dll_handler.h"
 
 #include <cctype>
 
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "request/answer.h"
 #include "request/messages.h"
 

@@ -2,8 +2,8 @@
 // Sends each trace to the execution-log viewer, then to the log file, as
 // one entry each, so a trace's lines stay together.
 
-#include "desktop/log/diagnostic_log.h"
-#include "desktop/log/log_viewer_sink.h"
+#include "log/diagnostic_log.h"
+#include "log/log_viewer_sink.h"
 #include "platform/clock/local_time.h"
 #include "request/trace_recorder.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "request/argument_array.h"
+#include "component/argument_array.h"
 
 namespace vorlink {
 

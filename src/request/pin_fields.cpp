@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "desktop/log/log_text.h"
+#include "text/log_text.h"
 #include "request/field_parser.h"
 
 namespace vorlink {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "request/argument_array.h"
+#include "component/argument_array.h"
 #include "request/field_map.h"
 
 namespace vorlink {

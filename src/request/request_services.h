@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "request/argument_array.h"
+#include "component/argument_array.h"
 
 namespace vorlink {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "desktop/log/log_text.h"
+#include "text/log_text.h"
 #include "request/pin_fields.h"
 
 namespace vorlink {

@@ -1,6 +1,6 @@
-#include "desktop/log/log_text.h"
+#include "text/log_text.h"
 
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/server/tls_credentials.h"
+#include "tls/tls_credentials.h"
 
 #include <openssl/bio.h>
 

@@ -1,4 +1,4 @@
-#include "desktop/trust/firefox_trust_installer.h"
+#include "trust/browser_trust_installer.h"
 
 #include <unistd.h>
 
@@ -8,10 +8,10 @@
 #include <optional>
 #include <sstream>
 
-#include "desktop/log/diagnostic_log.h"
-#include "desktop/trust/firefox_profiles.h"
-#include "desktop/trust/override_entry.h"
-#include "desktop/trust/override_file.h"
+#include "log/diagnostic_log.h"
+#include "trust/firefox_profiles.h"
+#include "trust/override_entry.h"
+#include "trust/override_file.h"
 
 namespace vorlink {
 namespace fs = std::filesystem;

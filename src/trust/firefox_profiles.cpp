@@ -1,4 +1,4 @@
-#include "desktop/trust/firefox_profiles.h"
+#include "trust/firefox_profiles.h"
 
 #include <algorithm>
 #include <fstream>

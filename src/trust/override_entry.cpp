@@ -1,11 +1,11 @@
-#include "desktop/trust/override_entry.h"
+#include "trust/override_entry.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <cstdio>
 
-#include "host/server/tls_credentials.h"
+#include "tls/tls_credentials.h"
 
 namespace vorlink {
 namespace {

@@ -1,4 +1,4 @@
-#include "desktop/trust/override_file.h"
+#include "trust/override_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "desktop/log/diagnostic_log.h"
-#include "desktop/trust/firefox_profiles.h"
-#include "desktop/trust/firefox_trust_installer.h"
+#include "log/diagnostic_log.h"
+#include "trust/firefox_profiles.h"
+#include "trust/browser_trust_installer.h"
 #include "host/server/https_server_host.h"
 #include "platform/process/executable_path.h"
 #include "platform/resources/resource_ids.h"

@@ -2,7 +2,7 @@
 // message survives a round trip, and no malformed or truncated frame is
 // taken for a message.
 
-#include "platform/component_runtime/host_protocol.h"
+#include "component/runtime/host_protocol.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -11,9 +11,9 @@
 #include <limits>
 #include <thread>
 
-#include "platform/component_runtime/frame_channel.h"
+#include "component/runtime/frame_channel.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace {
 namespace hp = host_protocol;
 
@@ -161,4 +161,4 @@ TEST_F(SocketPair, AReceiveGivesUpWhenTheWaitIsCalledOff) {
 }
 
 }  // namespace
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "child_processes.h"
-#include "platform/component_runtime/component_runtime.h"
+#include "support/child_processes.h"
+#include "component/runtime/component_runtime.h"
 #include "support/test_paths.h"
 #include "vorlink_component.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace {
 
 constexpr const char* kProgId = "ORVAPkcs11Crypto.ORVA_P11Crypto";
@@ -166,4 +166,4 @@ TEST_P(LocalServer, AHostThatCannotCreateTheInstanceIsACreationFailure) {
 }
 
 }  // namespace
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -1,7 +1,7 @@
 // The main frame's hand-off of viewer lines from worker threads to the UI
 // thread.
 
-#include "host/app/main_frame.h"
+#include "desktop/app/main_frame.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/session/session_lock_listener.h"
+#include "desktop/session/session_lock_listener.h"
 
 #include <gtest/gtest.h>
 

@@ -93,7 +93,7 @@ TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "desktop/log/log_line_store.h"
+#include "log/log_line_store.h"
 #include "desktop/ui/show_log_dialog.h"
 
 namespace vorlink {

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "desktop/trust/override_entry.h"
-#include "desktop/trust/override_file.h"
+#include "trust/override_entry.h"
+#include "trust/override_file.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
 

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "desktop/log/log_text.h"
-#include "request/text_codec.h"
+#include "text/log_text.h"
+#include "text/text_codec.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "platform/process/agent_process.h"
 #include "platform/resources/resource_ids.h"
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 #include "support/free_ports.h"
 #include "support/test_paths.h"
 

@@ -10,11 +10,11 @@
 #include <atomic>
 #include <fstream>
 
-#include "child_processes.h"
+#include "support/child_processes.h"
 #include "host/agent_host.h"
 #include "host/headless_window.h"
 #include "manifest_signer.h"
-#include "platform/component_runtime/component_runtime.h"
+#include "component/runtime/component_runtime.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
 #include "support/free_ports.h"
@@ -258,7 +258,7 @@ TEST_P(ComponentEndToEnd, TheSweepTimerEndsAComponentIdlePastTheTimeoutOnTheHost
 
 TEST(ComponentRuntime, CreationFailuresAreFailuresNotCrashes) {
   test::ScratchDir dir;
-  platform::ComponentRuntime runtime({dir.path()});
+  ComponentRuntime runtime({dir.path()});
   EXPECT_EQ(runtime.Create("ORVAPkcs11Crypto.ORVA_P11Crypto"), nullptr) << "not registered";
   const std::pair<std::string, std::string> registrations[] = {
       {"no library", "CLSID={3f2a1b4c-5d6e-4f70-8192-a3b4c5d6e7f8}\n"},

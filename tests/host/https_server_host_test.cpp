@@ -10,7 +10,7 @@
 #include <fstream>
 #include <memory>
 
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "host/test_agent_server.h"
 #include "platform/resources/resource_ids.h"
 #include "support/free_ports.h"

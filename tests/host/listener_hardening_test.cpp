@@ -19,7 +19,7 @@
 #include <mutex>
 #include <thread>
 
-#include "host/server/tls_credentials.h"
+#include "tls/tls_credentials.h"
 #include "host/test_agent_server.h"
 #include "platform/resources/resource_ids.h"
 #include "support/free_ports.h"

@@ -1,10 +1,10 @@
-#include "support/no_component_services.h"
+#include "host/no_component_services.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <string>
 
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "request/answer.h"
 #include "request/messages.h"
 

@@ -1,4 +1,4 @@
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 #include "support/test_paths.h"
 
 namespace vorlink {

@@ -1,7 +1,7 @@
 // Paths that change between the guard's check and the file work: a folder
 // on the way, or the file itself, swapped for a link to somewhere else.
 
-#include "p11crypto/anchored_file.h"
+#include "p11crypto/files/anchored_file.h"
 
 #include <gtest/gtest.h>
 

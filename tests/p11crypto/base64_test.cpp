@@ -1,6 +1,6 @@
 // Base64 as the members read and write it.
 
-#include "p11crypto/base64.h"
+#include "p11crypto/text/base64.h"
 
 #include <gtest/gtest.h>
 

@@ -1,16 +1,16 @@
-#include "component/init_dll_handler.h"
+#include "request/init_dll_handler.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "manifest_signer.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
 #include "request/answer.h"
 #include "request/messages.h"
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 #include "support/test_paths.h"
 
 namespace vorlink {

@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "component/component_wrapper.h"
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "request/answer.h"
 #include "request/messages.h"
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

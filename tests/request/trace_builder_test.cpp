@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

@@ -1,4 +1,4 @@
-#include "child_processes.h"
+#include "support/child_processes.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "desktop/trust/firefox_trust_installer.h"
+#include "trust/browser_trust_installer.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,12 +9,12 @@
 
 #include <fstream>
 
-#include "desktop/log/diagnostic_log.h"
-#include "desktop/trust/override_entry.h"
-#include "desktop/trust/override_file.h"
+#include "log/diagnostic_log.h"
+#include "trust/override_entry.h"
+#include "trust/override_file.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
-#include "request/text_codec.h"
+#include "text/text_codec.h"
 #include "support/test_paths.h"
 
 namespace vorlink {

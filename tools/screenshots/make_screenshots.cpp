@@ -11,7 +11,7 @@
 
 #include <filesystem>
 
-#include "desktop/log/log_line_store.h"
+#include "log/log_line_store.h"
 #include "desktop/ui/about_dialog.h"
 #include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"

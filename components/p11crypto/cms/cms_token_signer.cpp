@@ -1,10 +1,10 @@
-#include "p11crypto/cms_token_signer.h"
+#include "p11crypto/cms/cms_token_signer.h"
 
 #include <openssl/err.h>
 #include <openssl/pkcs7.h>
 
-#include "p11crypto/openssl_ptr.h"
-#include "p11crypto/token_signature.h"
+#include "p11crypto/crypto/openssl_ptr.h"
+#include "p11crypto/pkcs11/token_signature.h"
 
 namespace p11crypto {
 namespace {

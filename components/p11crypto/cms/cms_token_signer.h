@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "p11crypto/token_session.h"
+#include "p11crypto/pkcs11/token_session.h"
 
 namespace p11crypto {
 

@@ -1,11 +1,11 @@
-#include "p11crypto/cms_verifier.h"
+#include "p11crypto/cms/cms_verifier.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
-#include "p11crypto/base64.h"
-#include "p11crypto/certificate_text.h"
-#include "p11crypto/openssl_ptr.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/certificate_text.h"
+#include "p11crypto/crypto/openssl_ptr.h"
 
 namespace p11crypto {
 namespace {

@@ -1,4 +1,4 @@
-#include "p11crypto/envelope.h"
+#include "p11crypto/cms/envelope.h"
 
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -7,7 +7,7 @@
 #include <climits>
 #include <memory>
 
-#include "p11crypto/openssl_ptr.h"
+#include "p11crypto/crypto/openssl_ptr.h"
 
 namespace p11crypto {
 namespace {

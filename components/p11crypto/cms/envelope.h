@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "p11crypto/legacy_rsa.h"
+#include "p11crypto/cms/legacy_rsa.h"
 
 namespace p11crypto {
 

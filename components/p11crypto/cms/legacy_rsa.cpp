@@ -11,7 +11,7 @@
 //   OpenSSL's constant-time check, safer than a second implementation.
 #define OPENSSL_SUPPRESS_DEPRECATED
 
-#include "p11crypto/legacy_rsa.h"
+#include "p11crypto/cms/legacy_rsa.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>

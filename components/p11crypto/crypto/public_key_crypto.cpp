@@ -1,4 +1,4 @@
-#include "p11crypto/public_key_crypto.h"
+#include "p11crypto/crypto/public_key_crypto.h"
 
 #include <openssl/evp.h>
 #include <openssl/rsa.h>

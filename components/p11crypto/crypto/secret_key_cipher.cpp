@@ -1,4 +1,4 @@
-#include "p11crypto/secret_key_cipher.h"
+#include "p11crypto/crypto/secret_key_cipher.h"
 
 #include <openssl/rand.h>
 

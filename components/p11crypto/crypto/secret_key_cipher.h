@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "p11crypto/file_transform.h"
+#include "p11crypto/files/file_transform.h"
 
 namespace p11crypto {
 

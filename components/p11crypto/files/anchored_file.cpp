@@ -1,4 +1,4 @@
-#include "p11crypto/anchored_file.h"
+#include "p11crypto/files/anchored_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

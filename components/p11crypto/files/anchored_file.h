@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "p11crypto/folder_guard.h"
+#include "p11crypto/files/folder_guard.h"
 
 namespace p11crypto {
 

@@ -1,4 +1,4 @@
-#include "p11crypto/atomic_output.h"
+#include "p11crypto/files/atomic_output.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

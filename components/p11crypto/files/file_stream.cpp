@@ -1,4 +1,4 @@
-#include "p11crypto/file_stream.h"
+#include "p11crypto/files/file_stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "p11crypto/openssl_ptr.h"
+#include "p11crypto/crypto/openssl_ptr.h"
 
 namespace p11crypto {
 namespace fs = std::filesystem;

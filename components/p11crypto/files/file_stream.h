@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "p11crypto/token_session.h"
+#include "p11crypto/pkcs11/token_session.h"
 
 namespace p11crypto {
 

@@ -1,4 +1,4 @@
-#include "p11crypto/file_transform.h"
+#include "p11crypto/files/file_transform.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "p11crypto/atomic_output.h"
+#include "p11crypto/files/atomic_output.h"
 
 namespace p11crypto {
 namespace {

@@ -1,4 +1,4 @@
-#include "p11crypto/folder_guard.h"
+#include "p11crypto/files/folder_guard.h"
 
 #include <fcntl.h>
 #include <pwd.h>

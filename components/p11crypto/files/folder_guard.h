@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "p11crypto/unique_fd.h"
+#include "p11crypto/files/unique_fd.h"
 
 namespace p11crypto {
 

@@ -1,4 +1,4 @@
-#include "p11crypto/host_dialogs.h"
+#include "p11crypto/host/host_dialogs.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -8,12 +8,12 @@
 
 namespace p11crypto {
 
-class WaitWindow {
+class HostWaitWindow {
  public:
-  WaitWindow(const vorlink_host_services* host, const std::string& message);
-  ~WaitWindow();
-  WaitWindow(const WaitWindow&) = delete;
-  WaitWindow& operator=(const WaitWindow&) = delete;
+  HostWaitWindow(const vorlink_host_services* host, const std::string& message);
+  ~HostWaitWindow();
+  HostWaitWindow(const HostWaitWindow&) = delete;
+  HostWaitWindow& operator=(const HostWaitWindow&) = delete;
 
   void SetMessage(const std::string& message);
 

@@ -1,11 +1,11 @@
 // Certificates on the token and in the page's hands: getCardCert,
 // CardCertSerial, parserX509 and their property reads.
 
-#include "p11crypto/base64.h"
-#include "p11crypto/certificate_text.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/member_support.h"
-#include "p11crypto/signing_identity.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/certificate_text.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
+#include "p11crypto/pkcs11/signing_identity.h"
 
 namespace p11crypto {
 namespace {

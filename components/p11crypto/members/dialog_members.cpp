@@ -2,9 +2,9 @@
 // (whose answers the file members may then use, in this instance only) and
 // the "please wait" window of BeginAnimate, SetMessage and EndAnimate.
 
-#include "p11crypto/host_dialogs.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/member_support.h"
+#include "p11crypto/host/host_dialogs.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
 
 namespace p11crypto {
 namespace {

@@ -5,12 +5,12 @@
 
 #include <openssl/evp.h>
 
-#include "p11crypto/base64.h"
-#include "p11crypto/big5_text.h"
-#include "p11crypto/file_transform.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/member_support.h"
-#include "p11crypto/utf8_text.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/big5_text.h"
+#include "p11crypto/files/file_transform.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
+#include "p11crypto/text/utf8_text.h"
 
 namespace p11crypto {
 namespace {

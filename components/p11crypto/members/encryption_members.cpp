@@ -6,16 +6,16 @@
 
 #include <openssl/crypto.h>
 
-#include "p11crypto/base64.h"
-#include "p11crypto/certificate_text.h"
-#include "p11crypto/envelope.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/member_support.h"
-#include "p11crypto/public_key_crypto.h"
-#include "p11crypto/secret_key_cipher.h"
-#include "p11crypto/secret_key_members.h"
-#include "p11crypto/signing_identity.h"
-#include "p11crypto/utf8_text.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/certificate_text.h"
+#include "p11crypto/cms/envelope.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
+#include "p11crypto/crypto/public_key_crypto.h"
+#include "p11crypto/crypto/secret_key_cipher.h"
+#include "p11crypto/members/secret_key_members.h"
+#include "p11crypto/pkcs11/signing_identity.h"
+#include "p11crypto/text/utf8_text.h"
 
 namespace p11crypto {
 namespace {

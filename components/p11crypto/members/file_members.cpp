@@ -9,11 +9,11 @@
 #include <limits>
 #include <system_error>
 
-#include "p11crypto/anchored_file.h"
-#include "p11crypto/base64.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/member_support.h"
-#include "p11crypto/utf16.h"
+#include "p11crypto/files/anchored_file.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
+#include "p11crypto/text/utf16.h"
 
 namespace p11crypto {
 namespace {

@@ -1,4 +1,4 @@
-#include "p11crypto/member_registry.h"
+#include "p11crypto/members/member_registry.h"
 
 namespace p11crypto {
 

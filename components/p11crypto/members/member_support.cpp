@@ -1,8 +1,8 @@
-#include "p11crypto/member_support.h"
+#include "p11crypto/members/member_support.h"
 
 #include <openssl/crypto.h>
 
-#include "p11crypto/pkcs11_errors.h"
+#include "p11crypto/pkcs11/pkcs11_errors.h"
 
 namespace p11crypto {
 

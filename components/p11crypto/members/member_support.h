@@ -5,8 +5,8 @@
 #include <string>
 
 #include "p11crypto/component_state.h"
-#include "p11crypto/pkcs11.h"
-#include "p11crypto/token_session.h"
+#include "p11crypto/pkcs11/pkcs11.h"
+#include "p11crypto/pkcs11/token_session.h"
 
 namespace p11crypto {
 

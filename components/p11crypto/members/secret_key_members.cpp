@@ -2,17 +2,17 @@
 // DecryptData, MAC (HMAC-SHA256), encFile and decFile. A failed call
 // empties its result, so no older value passes for this call's.
 
-#include "p11crypto/secret_key_members.h"
+#include "p11crypto/members/secret_key_members.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-#include "p11crypto/base64.h"
-#include "p11crypto/file_transform.h"
-#include "p11crypto/member_support.h"
-#include "p11crypto/secret_key_cipher.h"
-#include "p11crypto/utf8_text.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/files/file_transform.h"
+#include "p11crypto/members/member_support.h"
+#include "p11crypto/crypto/secret_key_cipher.h"
+#include "p11crypto/text/utf8_text.h"
 
 namespace p11crypto {
 namespace {

@@ -2,7 +2,7 @@
 // genSecretKey and the members that use the instance's secret key:
 // EncryptData, DecryptData, MAC, encFile, decFile.
 
-#include "p11crypto/member_registry.h"
+#include "p11crypto/members/member_registry.h"
 
 namespace p11crypto {
 

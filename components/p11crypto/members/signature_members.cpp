@@ -4,17 +4,17 @@
 
 #include <cstdio>
 
-#include "p11crypto/base64.h"
-#include "p11crypto/certificate_text.h"
-#include "p11crypto/cms_token_signer.h"
-#include "p11crypto/cms_verifier.h"
-#include "p11crypto/file_stream.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/member_support.h"
-#include "p11crypto/openssl_ptr.h"
-#include "p11crypto/signing_identity.h"
-#include "p11crypto/token_signature.h"
-#include "p11crypto/wait_window.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/certificate_text.h"
+#include "p11crypto/cms/cms_token_signer.h"
+#include "p11crypto/cms/cms_verifier.h"
+#include "p11crypto/files/file_stream.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
+#include "p11crypto/crypto/openssl_ptr.h"
+#include "p11crypto/pkcs11/signing_identity.h"
+#include "p11crypto/pkcs11/token_signature.h"
+#include "p11crypto/host/host_wait_window.h"
 
 namespace p11crypto {
 namespace {
@@ -111,7 +111,7 @@ std::int32_t SignFile(ComponentState& state, const std::string& input, const std
   const EVP_MD* md = EVP_sha256();
   Bytes digest;
   {
-    WaitWindow wait(show_progress ? state.host : nullptr, "Signing " + in->filename().string());
+    HostWaitWindow wait(show_progress ? state.host : nullptr, "Signing " + in->filename().string());
     Progress progress = [&](std::uint64_t done, std::uint64_t total) { wait.SetMessage(ProgressText("Signing", *in, done, total)); };
     if (!DigestFile(*in, md, digest, show_progress ? progress : Progress{})) {
       return Fail(state, kFileError, "cannot read " + in->string());
@@ -134,7 +134,7 @@ std::int32_t VerifyFile(ComponentState& state, const std::string& file, const st
   if (!ReadWholeFile(*signature, der, 16 << 20)) return Fail(state, kFileError, "cannot read " + signature->string());
   BioPtr content(BIO_new_file(data->c_str(), "rb"));
   if (!content) return Fail(state, kFileError, "cannot read " + data->string());
-  WaitWindow wait(show_progress ? state.host : nullptr, "Verifying " + data->filename().string());
+  HostWaitWindow wait(show_progress ? state.host : nullptr, "Verifying " + data->filename().string());
   const CmsVerifyOutcome outcome = VerifyCms({der, content.get(), {}, false});
   if (outcome.valid) {
     state.SetResult(kVerifyCert, Base64Encode(outcome.signer_certificate));

@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 
-#include "p11crypto/json_text.h"
-#include "p11crypto/member_registry.h"
-#include "p11crypto/member_support.h"
+#include "p11crypto/text/json_text.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
 
 namespace p11crypto {
 namespace {

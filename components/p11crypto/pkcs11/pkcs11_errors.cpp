@@ -1,4 +1,4 @@
-#include "p11crypto/pkcs11_errors.h"
+#include "p11crypto/pkcs11/pkcs11_errors.h"
 
 #include <cstdio>
 #include <utility>

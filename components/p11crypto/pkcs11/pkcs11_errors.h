@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "p11crypto/pkcs11.h"
+#include "p11crypto/pkcs11/pkcs11.h"
 
 namespace p11crypto {
 

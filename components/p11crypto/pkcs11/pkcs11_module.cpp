@@ -1,4 +1,4 @@
-#include "p11crypto/pkcs11_module.h"
+#include "p11crypto/pkcs11/pkcs11_module.h"
 
 #include <dlfcn.h>
 

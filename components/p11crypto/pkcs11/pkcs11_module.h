@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "p11crypto/pkcs11.h"
+#include "p11crypto/pkcs11/pkcs11.h"
 
 namespace p11crypto {
 

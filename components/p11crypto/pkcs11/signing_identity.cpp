@@ -1,6 +1,6 @@
-#include "p11crypto/signing_identity.h"
+#include "p11crypto/pkcs11/signing_identity.h"
 
-#include "p11crypto/member_support.h"
+#include "p11crypto/members/member_support.h"
 
 namespace p11crypto {
 namespace {

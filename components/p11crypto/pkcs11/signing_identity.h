@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "p11crypto/component_state.h"
-#include "p11crypto/token_session.h"
+#include "p11crypto/pkcs11/token_session.h"
 
 namespace p11crypto {
 

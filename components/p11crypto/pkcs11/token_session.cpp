@@ -1,4 +1,4 @@
-#include "p11crypto/token_session.h"
+#include "p11crypto/pkcs11/token_session.h"
 
 namespace p11crypto {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "p11crypto/pkcs11.h"
-#include "p11crypto/pkcs11_module.h"
+#include "p11crypto/pkcs11/pkcs11.h"
+#include "p11crypto/pkcs11/pkcs11_module.h"
 
 namespace p11crypto {
 

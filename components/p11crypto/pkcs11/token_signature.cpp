@@ -1,4 +1,4 @@
-#include "p11crypto/token_signature.h"
+#include "p11crypto/pkcs11/token_signature.h"
 
 #include <openssl/ec.h>
 

@@ -5,7 +5,7 @@
 
 #include <openssl/evp.h>
 
-#include "p11crypto/token_session.h"
+#include "p11crypto/pkcs11/token_session.h"
 
 namespace p11crypto {
 

@@ -1,4 +1,4 @@
-#include "p11crypto/base64.h"
+#include "p11crypto/text/base64.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "p11crypto/big5_text.h"
+#include "p11crypto/text/big5_text.h"
 
 #include <iconv.h>
 

@@ -1,10 +1,10 @@
-#include "p11crypto/certificate_text.h"
+#include "p11crypto/text/certificate_text.h"
 
 #include <openssl/pem.h>
 
 #include <ctime>
 
-#include "p11crypto/base64.h"
+#include "p11crypto/text/base64.h"
 
 namespace p11crypto {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "p11crypto/openssl_ptr.h"
+#include "p11crypto/crypto/openssl_ptr.h"
 
 namespace p11crypto {
 

@@ -1,4 +1,4 @@
-#include "p11crypto/json_text.h"
+#include "p11crypto/text/json_text.h"
 
 #include <cstdio>
 

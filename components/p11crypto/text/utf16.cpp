@@ -1,4 +1,4 @@
-#include "p11crypto/utf16.h"
+#include "p11crypto/text/utf16.h"
 
 namespace p11crypto {
 namespace {

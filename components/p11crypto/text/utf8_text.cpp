@@ -1,4 +1,4 @@
-#include "p11crypto/utf8_text.h"
+#include "p11crypto/text/utf8_text.h"
 
 namespace p11crypto {
 namespace {

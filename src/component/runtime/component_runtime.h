@@ -12,7 +12,7 @@
 #include "component/component_host_services.h"
 #include "component/component_instance.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 
 // Where an instance runs: in the agent, or in a component host process of
 // ours so that a crashing component cannot take the agent down.
@@ -55,4 +55,4 @@ class ComponentRuntime {
   std::unique_ptr<HostTable> host_table_;  // the C table handed to components
 };
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -1,4 +1,4 @@
-#include "platform/component_runtime/frame_channel.h"
+#include "component/runtime/frame_channel.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace vorlink::platform {
+namespace vorlink {
 
 FrameChannel::SendResult FrameChannel::Send(const host_protocol::Message& message) {
   const std::string frame = host_protocol::EncodeFrame(message);
@@ -54,4 +54,4 @@ bool FrameChannel::ReadExact(char* out, std::size_t n, const StillWaiting& still
   return true;
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -6,9 +6,9 @@
 #include <functional>
 #include <optional>
 
-#include "platform/component_runtime/host_protocol.h"
+#include "component/runtime/host_protocol.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 
 class FrameChannel {
  public:
@@ -30,4 +30,4 @@ class FrameChannel {
   int fd_;
 };
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

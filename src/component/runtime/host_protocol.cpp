@@ -1,10 +1,10 @@
-#include "platform/component_runtime/host_protocol.h"
+#include "component/runtime/host_protocol.h"
 
 #include <bit>
 #include <cstring>
 #include <type_traits>
 
-namespace vorlink::platform::host_protocol {
+namespace vorlink::host_protocol {
 namespace {
 
 // The kind byte is the message's index in Message, plus one.
@@ -216,4 +216,4 @@ std::optional<std::uint32_t> DecodeHeader(const unsigned char header[4]) {
   return n;
 }
 
-}  // namespace vorlink::platform::host_protocol
+}  // namespace vorlink::host_protocol

@@ -16,7 +16,7 @@
 #include "component/member_table.h"
 #include "component/variant.h"
 
-namespace vorlink::platform::host_protocol {
+namespace vorlink::host_protocol {
 
 // The largest payload either side accepts; a longer frame is malformed.
 inline constexpr std::uint32_t kMaxPayloadBytes = 256u << 20;
@@ -65,4 +65,4 @@ std::optional<Message> DecodePayload(std::string_view payload);
 // The payload length a frame header announces; nullopt above the limit.
 std::optional<std::uint32_t> DecodeHeader(const unsigned char header[4]);
 
-}  // namespace vorlink::platform::host_protocol
+}  // namespace vorlink::host_protocol

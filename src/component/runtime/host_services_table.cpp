@@ -1,9 +1,9 @@
-#include "platform/component_runtime/host_services_table.h"
+#include "component/runtime/host_services_table.h"
 
 #include <cstdlib>
 #include <cstring>
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace {
 
 ComponentHostServices& Services(void* context) {
@@ -80,4 +80,4 @@ vorlink_host_services MakeHostServicesTable(ComponentHostServices* services) {
   return table;
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

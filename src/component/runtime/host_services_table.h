@@ -5,9 +5,9 @@
 #include "component/component_host_services.h"
 #include "vorlink_component.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 
 // `services` may be null (every dialog cancelled); it must outlive the table.
 vorlink_host_services MakeHostServicesTable(ComponentHostServices* services);
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -1,4 +1,4 @@
-#include "host/app/application.h"
+#include "desktop/app/application.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -8,7 +8,7 @@
 #include <QSocketNotifier>
 
 #include "desktop/ui/about_dialog.h"
-#include "host/app/main_frame.h"
+#include "desktop/app/main_frame.h"
 #include "platform/process/agent_process.h"
 #include "platform/process/executable_path.h"
 #include "platform/single_instance/single_instance_lock.h"

@@ -1,3 +1,3 @@
-#include "host/app/application.h"
+#include "desktop/app/application.h"
 
 int main(int argc, char** argv) { return vorlink::CVorlink45().Run(argc, argv); }

@@ -1,4 +1,4 @@
-#include "host/app/main_frame.h"
+#include "desktop/app/main_frame.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -10,7 +10,7 @@
 #include "desktop/ui/ui_component_host_services.h"
 #include "desktop/ui/ui_file_selection.h"
 #include "desktop/ui/tray_menu.h"
-#include "platform/session/session_lock_listener.h"
+#include "desktop/session/session_lock_listener.h"
 
 namespace vorlink {
 
@@ -47,8 +47,8 @@ CMainFrame::~CMainFrame() {
 bool CMainFrame::Create() { return host_->CreateWindowSequence(*this); }
 
 bool CMainFrame::RegisterSessionNotifications() {
-  session_ = std::make_unique<platform::SessionLockListener>();
-  connect(session_.get(), &platform::SessionLockListener::sessionChanged, this,
+  session_ = std::make_unique<SessionLockListener>();
+  connect(session_.get(), &SessionLockListener::sessionChanged, this,
           [this](int code) { host_->OnSessionChange(code); });
   return session_->Register();
 }

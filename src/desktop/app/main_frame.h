@@ -18,9 +18,7 @@ class CSystemTray;
 class CShowLogDialog;
 class UiFileSelection;
 class UiComponentHostServices;
-namespace platform {
 class SessionLockListener;
-}
 
 class CMainFrame : public QObject, public FrameWindow {
   Q_OBJECT
@@ -56,7 +54,7 @@ class CMainFrame : public QObject, public FrameWindow {
   std::unique_ptr<UiFileSelection> file_selection_;
   std::unique_ptr<UiComponentHostServices> component_host_;
   std::unique_ptr<AgentHost> host_;
-  std::unique_ptr<platform::SessionLockListener> session_;
+  std::unique_ptr<SessionLockListener> session_;
   std::unique_ptr<CSystemTray> tray_;
   std::unique_ptr<CShowLogDialog> log_dialog_;
   QTimer sweep_timer_;

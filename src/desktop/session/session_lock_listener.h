@@ -6,7 +6,7 @@
 #include <QObject>
 #include <memory>
 
-namespace vorlink::platform {
+namespace vorlink {
 
 inline constexpr int kSessionLock = 7;
 inline constexpr int kSessionUnlock = 8;
@@ -35,4 +35,4 @@ class SessionLockListener : public QObject {
   bool locked_ = false;
 };
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

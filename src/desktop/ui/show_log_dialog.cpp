@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "desktop/log/log_line_store.h"
+#include "log/log_line_store.h"
 
 namespace vorlink {
 

@@ -2,7 +2,7 @@
 
 #include <httplib.h>
 
-#include "desktop/log/diagnostic_log.h"
+#include "log/diagnostic_log.h"
 #include "host/server/open_file_limit.h"
 #include "request/request_endpoint.h"
 

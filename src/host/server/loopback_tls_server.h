@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/server/tls_credentials.h"
+#include "tls/tls_credentials.h"
 
 namespace vorlink {
 

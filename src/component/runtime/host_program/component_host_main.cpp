@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/component_runtime/host_program/component_host_server.h"
+#include "component/runtime/host_program/component_host_server.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
@@ -20,5 +20,5 @@ int main(int argc, char** argv) {
   ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
   // A vanished agent shows as a failed send, not as a signal.
   ::signal(SIGPIPE, SIG_IGN);
-  return vorlink::platform::ServeComponent(static_cast<int>(fd));
+  return vorlink::ServeComponent(static_cast<int>(fd));
 }

@@ -1,11 +1,11 @@
-#include "platform/component_runtime/host_program/component_host_server.h"
+#include "component/runtime/host_program/component_host_server.h"
 
-#include "platform/component_runtime/frame_channel.h"
-#include "platform/component_runtime/host_program/forwarded_host_services.h"
-#include "platform/component_runtime/host_services_table.h"
-#include "platform/component_runtime/linux/component_api.h"
+#include "component/runtime/frame_channel.h"
+#include "component/runtime/host_program/forwarded_host_services.h"
+#include "component/runtime/host_services_table.h"
+#include "component/runtime/linux/component_api.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace hp = host_protocol;
 
 namespace {
@@ -55,4 +55,4 @@ int ServeComponent(int fd) {
   return 0;
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -4,9 +4,9 @@
 // invoke requests one at a time until the agent closes its end, and
 // releases the instance.
 
-namespace vorlink::platform {
+namespace vorlink {
 
 // Serves over the connected socket `fd`; returns the process exit status.
 int ServeComponent(int fd);
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -1,8 +1,8 @@
-#include "platform/component_runtime/host_program/forwarded_host_services.h"
+#include "component/runtime/host_program/forwarded_host_services.h"
 
 #include <sstream>
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace hp = host_protocol;
 
 void ForwardedHostServices::OpenCall() {
@@ -49,4 +49,4 @@ void ForwardedHostServices::SetWaitMessage(const std::string& message) {
 
 void ForwardedHostServices::EndWait() { Ask(hp::HostService::kEndWait, {}); }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

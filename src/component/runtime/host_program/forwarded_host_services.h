@@ -12,9 +12,9 @@
 #include <mutex>
 
 #include "component/component_host_services.h"
-#include "platform/component_runtime/frame_channel.h"
+#include "component/runtime/frame_channel.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 
 class ForwardedHostServices final : public ComponentHostServices {
  public:
@@ -38,4 +38,4 @@ class ForwardedHostServices final : public ComponentHostServices {
   bool open_ = false;
 };
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -1,8 +1,8 @@
-#include "platform/component_runtime/linux/component_api.h"
+#include "component/runtime/linux/component_api.h"
 
 #include <dlfcn.h>
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace {
 
 std::u16string TakeText(const vorlink_component_api& api, uint16_t* text, size_t length) {
@@ -56,4 +56,4 @@ Variant InvokeComponent(const vorlink_component_api& api, void* instance, int di
   return result;
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

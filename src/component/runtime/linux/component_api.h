@@ -10,7 +10,7 @@
 #include "component/variant.h"
 #include "vorlink_component.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 
 // Loads `library` (it stays loaded for the life of the process) and returns
 // its table, or nullptr when it does not load or the table is unusable.
@@ -21,4 +21,4 @@ const vorlink_component_api* LoadComponentApi(const std::filesystem::path& libra
 Variant InvokeComponent(const vorlink_component_api& api, void* instance, int dispid, CallKind kind,
                         const std::vector<Variant>& args);
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -7,14 +7,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/component_runtime/component_runtime.h"
-#include "platform/component_runtime/host_services_table.h"
-#include "platform/component_runtime/linux/component_api.h"
-#include "platform/component_runtime/linux/local_server_instance.h"
+#include "component/runtime/component_runtime.h"
+#include "component/runtime/host_services_table.h"
+#include "component/runtime/linux/component_api.h"
+#include "component/runtime/linux/local_server_instance.h"
 #include "platform/process/executable_path.h"
 #include "vorlink_component.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace fs = std::filesystem;
 
 namespace {
@@ -113,7 +113,7 @@ std::optional<ComponentRegistration> ComponentRuntime::Find(const std::string& p
   return std::nullopt;
 }
 
-fs::path ComponentRuntime::HostProgram() { return ExecutableFolder() / "vorlink-component-host"; }
+fs::path ComponentRuntime::HostProgram() { return platform::ExecutableFolder() / "vorlink-component-host"; }
 
 std::unique_ptr<ComponentInstance> ComponentRuntime::Create(const std::string& prog_id) const {
   const auto registration = Find(prog_id);
@@ -130,4 +130,4 @@ std::unique_ptr<ComponentInstance> ComponentRuntime::Create(const std::string& p
   return std::make_unique<DlComponentInstance>(*api, instance);
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

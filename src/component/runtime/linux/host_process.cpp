@@ -1,4 +1,4 @@
-#include "platform/component_runtime/linux/host_process.h"
+#include "component/runtime/linux/host_process.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace {
 
 constexpr int kChildSocketFd = 3;
@@ -84,4 +84,4 @@ void HostProcess::Stop(std::chrono::milliseconds grace) {
   Reaped(std::exchange(pid_, -1), 0);
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <optional>
 
-namespace vorlink::platform {
+namespace vorlink {
 
 class HostProcess {
  public:
@@ -35,4 +35,4 @@ class HostProcess {
   int fd_ = -1;
 };
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

@@ -1,6 +1,6 @@
-#include "platform/component_runtime/linux/local_server_instance.h"
+#include "component/runtime/linux/local_server_instance.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace hp = host_protocol;
 
 namespace {
@@ -89,4 +89,4 @@ void LocalServerInstance::Broken() {
   throw ComponentFault{u"component host ended"};
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

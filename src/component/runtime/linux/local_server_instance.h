@@ -17,10 +17,10 @@
 
 #include "component/component_host_services.h"
 #include "component/component_instance.h"
-#include "platform/component_runtime/frame_channel.h"
-#include "platform/component_runtime/linux/host_process.h"
+#include "component/runtime/frame_channel.h"
+#include "component/runtime/linux/host_process.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 
 class LocalServerInstance final : public ComponentInstance {
  public:
@@ -53,4 +53,4 @@ class LocalServerInstance final : public ComponentInstance {
   bool broken_ = false;
 };
 
-}  // namespace vorlink::platform
+}  // namespace vorlink

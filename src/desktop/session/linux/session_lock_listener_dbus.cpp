@@ -12,9 +12,9 @@
 #include <QVariantMap>
 #include <unistd.h>
 
-#include "platform/session/session_lock_listener.h"
+#include "desktop/session/session_lock_listener.h"
 
-namespace vorlink::platform {
+namespace vorlink {
 namespace {
 
 struct ScreenSaver {
@@ -111,6 +111,6 @@ void SessionLockListener::ReportLocked(bool locked) {
   emit sessionChanged(locked ? kSessionLock : kSessionUnlock);
 }
 
-}  // namespace vorlink::platform
+}  // namespace vorlink
 
 #include "session_lock_listener_dbus.moc"
