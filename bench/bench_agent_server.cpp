@@ -22,14 +22,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   vorlink::AgentHostOptions options;
-  options.executable = vorlink::platform::ExecutablePath();
+  options.files.executable = vorlink::platform::ExecutablePath();
   if (argc == 4) {
     const std::filesystem::path folder = std::filesystem::absolute(argv[3]);
-    options.executable = folder / options.executable.filename();
-    options.component_folders = {folder / "components"};
+    options.files.executable = folder / options.files.executable.filename();
+    options.files.component_folders = {folder / "components"};
   }
   options.ports = {std::atoi(argv[1])};
-  options.log_directory = argv[2];
+  options.files.log_directory = argv[2];
   options.install_browser_trust = false;
   vorlink::HeadlessWindow window;  // outlives the host, which calls it until shut down
   vorlink::AgentHost host(options);

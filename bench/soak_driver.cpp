@@ -206,12 +206,12 @@ int main(int argc, char** argv) {
   const int port = vorlink::test::FreePorts(1)[0];
 
   vorlink::AgentHostOptions options;
-  options.executable = folder.path() / "vorlink45";
-  options.log_directory = (folder.path() / "logs").string();
+  options.files.executable = folder.path() / "vorlink45";
+  options.files.log_directory = (folder.path() / "logs").string();
   options.ports = {port};
   options.install_browser_trust = false;
-  options.component_folders = {folder.path() / "components"};
-  options.component_ticks = FastTicks;
+  options.files.component_folders = {folder.path() / "components"};
+  options.timing.component_ticks = FastTicks;
   QuietWindow window;  // outlives the host, which calls it until shut down
   auto host = std::make_unique<vorlink::AgentHost>(options);
   if (!host->CreateWindowSequence(window)) {

@@ -2,79 +2,61 @@
 
 #include <thread>
 
-#include "trust/browser_trust_installer.h"
+#include "host/agent_resources.h"
 #include "host/agent_services.h"
+#include "host/session_change.h"
+#include "host/tray_tooltip.h"
 #include "platform/process/agent_process.h"
 #include "platform/resources/resource_ids.h"
 #include "request/messages.h"
 #include "text/text_codec.h"
+#include "trust/browser_trust_installer.h"
 
 namespace vorlink {
 namespace {
 
-const platform::ResourceSource& EmbeddedResources() {
-  static const platform::EmbeddedResourceSource source;
-  return source;
+const platform::ResourceSource& ResourcesOf(const AgentHostOptions& options) {
+  return options.files.resources ? *options.files.resources : EmbeddedResources();
 }
 
-}  // namespace
-
-namespace {
-
-std::string ManifestKey(const platform::ResourceSource* resources) {
-  const auto key = (resources ? *resources : EmbeddedResources())
-                       .Load(platform::kManifestKeyResourceType, platform::kIdrManifestKey);
-  return std::string(key.bytes.begin(), key.bytes.end());
+std::vector<std::filesystem::path> ComponentFolders(const AgentFiles& files) {
+  if (!files.component_folders.empty()) return files.component_folders;
+  return ComponentRuntime::DefaultFolders(files.executable.parent_path());
 }
 
 }  // namespace
 
 AgentHost::AgentHost(AgentHostOptions options)
-    : options_(std::move(options)), verifier_(ManifestKey(options_.resources)), server_(log_, options_.ports) {
-  if (!options_.resources) options_.resources = &EmbeddedResources();
-  if (options_.log_directory.empty()) {
+    : options_(std::move(options)),
+      verifier_(LoadManifestKey(ResourcesOf(options_))),
+      server_(log_, options_.ports) {
+  if (!options_.files.resources) options_.files.resources = &EmbeddedResources();
+  if (options_.files.log_directory.empty()) {
     log_.PrepareLogDirectory();
   } else {
-    log_.PrepareLogDirectory(options_.log_directory);
+    log_.PrepareLogDirectory(options_.files.log_directory);
   }
   log_.ScanLogIndex();
-  if (options_.install_browser_trust) {
-    const auto cert = options_.resources->Load(platform::kLocalhostResourceType, platform::kIdrLocalCert);
-    InstallFirefoxTrust(log_, cert.bytes, TrustSettingsFromEnvironment(options_.executable.parent_path()));
-  }
-  const auto folder = options_.executable.parent_path();
+  if (options_.install_browser_trust) InstallBrowserTrust();
   services_ = std::make_unique<AgentServices>(
-      log_, viewer_, verifier_, folder,
-      ComponentRuntime(options_.component_folders.empty() ? ComponentRuntime::DefaultFolders(folder)
-                                                                    : options_.component_folders,
-                                 options_.component_host),
-      options_.file_selection, options_.component_ticks);
+      log_, viewer_, verifier_, options_.files.executable.parent_path(),
+      ComponentRuntime(ComponentFolders(options_.files), options_.desktop.component_host),
+      options_.desktop.file_selection, options_.timing.component_ticks);
 }
 
 AgentHost::~AgentHost() { Shutdown(); }
 
-std::string AgentHost::TrayTooltip() const {
-  return "NESTO Zanthe - (" + options_.executable.stem().string() + ".exe) - 版本 : " +
-         EncodeUtf8(messages::kAgentVersion);
+void AgentHost::InstallBrowserTrust() {
+  const auto cert = options_.files.resources->Load(platform::kLocalhostResourceType, platform::kIdrLocalCert);
+  auto settings = TrustSettingsFromEnvironment(options_.files.executable.parent_path());
+  settings.ports = options_.ports;
+  InstallFirefoxTrust(log_, cert.bytes, settings);
 }
 
-bool AgentHost::LoadResource(int id, const char* name, std::vector<std::uint8_t>& out) {
-  auto loaded = options_.resources->Load(platform::kLocalhostResourceType, id);
-  switch (loaded.status) {
-    case platform::ResourceStatus::kNotFound:
-      log_.LogError(std::string("資源檔(") + name + ")不存在 !");
-      return false;
-    case platform::ResourceStatus::kLoadFailed:
-      log_.LogError(std::string("載入資源檔(") + name + ")失敗 !");
-      return false;
-    case platform::ResourceStatus::kLoaded:
-      out = std::move(loaded.bytes);
-      return true;
-  }
-  return false;
-}
+std::string AgentHost::TrayTooltip() const { return vorlink::TrayTooltip(options_.files.executable); }
 
 bool AgentHost::CreateWindowSequence(FrameWindow& window) {
+  const auto& resources = *options_.files.resources;
   if (!window.CreateFrame()) {
     log_.LogError("建立 主視窗失敗");
     return false;
@@ -83,8 +65,8 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
     log_.LogError("Register Session Notification Failed!");
     return false;
   }
-  if (!LoadResource(platform::kIdrLocalCert, "IDR_LOCAL_CERT", certificate_)) return false;
-  if (!LoadResource(platform::kIdrLocalKey, "IDR_LOCAL_KEY", key_)) return false;
+  if (!LoadLocalhostResource(log_, resources, platform::kIdrLocalCert, "IDR_LOCAL_CERT", certificate_)) return false;
+  if (!LoadLocalhostResource(log_, resources, platform::kIdrLocalKey, "IDR_LOCAL_KEY", key_)) return false;
   if (!verifier_.SetVerificationKey(certificate_)) {
     log_.LogError("設定 DLL 檔驗證金鑰失敗 !");
     return false;
@@ -99,7 +81,7 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
     log_.LogError("建立 TrayIcon 視窗失敗");
     return false;
   }
-  log_.LogDebug("Zanthe程式", options_.executable.filename().string());
+  log_.LogDebug("Zanthe程式", options_.files.executable.filename().string());
   log_.LogDebug("版號", EncodeUtf8(messages::kAgentVersion));
   log_.LogDebug("IsProcessElevated()", platform::IsProcessElevated());
   if (!server_.InstallCertificate(certificate_, key_)) {
@@ -120,30 +102,7 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
   return true;
 }
 
-void AgentHost::ViewerFeed::AddLogLine(std::u16string_view text) {
-  FrameWindow* window = window_.load();
-  if (!window) return;  // no viewer yet: nothing to show
-  lines_.AddLogLine(text);
-  window->LogLinesChanged();
-}
-
-void AgentHost::OnSessionChange(int code) {
-  log_.LogDebug(server_.IsRunning() ? "SSL 服務模式 : TRUE" : "SSL 服務模式 : FALSE");
-  if (code == 7) {
-    log_.LogDebug("收到 OnSessionChange(WTS_SESSION_LOCK) 指令, 準備進行切換使用者");
-    if (server_.IsRunning()) {
-      log_.LogDebug("準備停止 sslServer 服務");
-      server_.Stop();
-      log_.LogDebug("sslServer 服務已停止");
-    }
-  } else if (code == 8) {
-    log_.LogDebug("收到 OnSessionChange(WTS_SESSION_UNLOCK) 指令, 已經完成切換使用者");
-    if (!server_.IsRunning()) {
-      log_.LogDebug("準備啟動 sslServer 服務");
-      server_.Start();
-    }
-  }
-}
+void AgentHost::OnSessionChange(int code) { ApplySessionChange(log_, server_, code); }
 
 void AgentHost::OnTimer(int timer_id) {
   if (timer_id == kSweepTimerId) services_->SweepTimeouts();
@@ -156,7 +115,7 @@ void AgentHost::Shutdown() {
     server_.Stop();
     log_.LogDebug("sslServer 服務已停止");
   }
-  std::this_thread::sleep_for(options_.final_wait);
+  std::this_thread::sleep_for(options_.timing.final_wait);
   certificate_.clear();
   key_.clear();
   services_->ReleaseAll();

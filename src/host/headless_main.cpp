@@ -14,7 +14,7 @@ int main() {
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // inherited by every thread
 
   vorlink::AgentHostOptions options;
-  options.executable = vorlink::platform::ExecutablePath();
+  options.files.executable = vorlink::platform::ExecutablePath();
   // The window is declared first so that it outlives the host: the host's
   // destruction runs the shutdown order, whose log lines still reach it.
   vorlink::HeadlessWindow window;

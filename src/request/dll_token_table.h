@@ -1,9 +1,9 @@
 #pragma once
 // The DllToken table: tokens a page holds, each naming one live component.
 // Filled by InitDLL, read by every call, thinned by the idle-timeout sweep
-// and emptied at shutdown. One mutex guards the slots; records share
-// ownership of their wrappers, so a call keeps its wrapper alive while the
-// table changes.
+// (dll_token_sweep.cpp) and emptied at shutdown (dll_token_release.cpp).
+// One mutex guards the slots; records share ownership of their wrappers,
+// so a call keeps its wrapper alive while the table changes.
 
 #include <chrono>
 #include <memory>
@@ -48,8 +48,10 @@ class DllTokenTable final : public TokenCallService {
     std::int32_t token;
     PageOrigin origin;
   };
-  void ForceLogout(ComponentWrapper& wrapper);
   bool TokenIsLive(std::int32_t token) const;
+  // Until no call is inside a component, or `limit` has passed. Holds the
+  // table's lock, so no new call starts meanwhile.
+  void WaitForCalls(std::chrono::milliseconds limit) const;
 
   DiagnosticLog& log_;
   MethodDispatch& dispatch_;

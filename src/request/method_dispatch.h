@@ -5,24 +5,12 @@
 #include <string>
 
 #include "component/argument_array.h"
+#include "request/file_selection_service.h"
 
 namespace vorlink {
 
 class ComponentWrapper;
 class DiagnosticLog;
-
-// Shows the one-file dialog for `selectFile`; empty when cancelled.
-class FileSelectionService {
- public:
-  virtual ~FileSelectionService() = default;
-  virtual std::u16string SelectFile(std::u16string_view title) = 0;
-};
-
-// Answers every dialog as cancelled (no desktop to show it on).
-class CancelledFileSelection final : public FileSelectionService {
- public:
-  std::u16string SelectFile(std::u16string_view) override { return {}; }
-};
 
 class MethodDispatch {
  public:

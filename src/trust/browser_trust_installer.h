@@ -21,7 +21,7 @@ struct TrustInstallSettings {
   std::filesystem::path home;
   std::string xdg_config_home;            // empty: ~/.config
   std::filesystem::path nss_tools_folder;  // holds ORVA.crt, and certutil when shipped
-  std::vector<int> ports = {48200, 48201, 48202};
+  std::vector<int> ports;                  // the agent's ports, handed down by the host
 };
 
 // Settings for this user, with the NSS tools folder beside the executable.

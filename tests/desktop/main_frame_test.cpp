@@ -30,11 +30,11 @@ struct QueuedCalls : QObject {
 TEST(MainFrame, ABurstOfViewerLinesQueuesOneRefresh) {
   test::ScratchDir logs;
   AgentHostOptions options;
-  options.executable = "/opt/agent/vorlink45";
-  options.log_directory = logs.path().string();
+  options.files.executable = "/opt/agent/vorlink45";
+  options.files.log_directory = logs.path().string();
   options.ports = test::FreePorts(1);
   options.install_browser_trust = false;
-  options.final_wait = std::chrono::milliseconds(0);
+  options.timing.final_wait = std::chrono::milliseconds(0);
   CMainFrame frame(false, options);
   ASSERT_TRUE(frame.Create());
   QCoreApplication::processEvents();  // the creation lines' refresh

@@ -70,12 +70,12 @@ class AgentHostTest : public ::testing::Test {
   AgentHost& Host(const platform::ResourceSource* resources = nullptr) {
     ports_ = test::FreePorts(3);
     AgentHostOptions options;
-    options.executable = "/opt/agent/vorlink45";
-    options.log_directory = logs_.path().string();
+    options.files.executable = "/opt/agent/vorlink45";
+    options.files.log_directory = logs_.path().string();
     options.ports = ports_;
     options.install_browser_trust = false;
-    options.resources = resources;
-    options.final_wait = std::chrono::milliseconds(0);
+    options.files.resources = resources;
+    options.timing.final_wait = std::chrono::milliseconds(0);
     host_ = std::make_unique<AgentHost>(options);
     recorder_.dir = logs_.path();
     return *host_;

@@ -55,12 +55,12 @@ class ComponentEndToEnd : public ::testing::TestWithParam<std::string> {
     ASSERT_NE(component_, nullptr);
     ports_ = test::FreePorts(1);
     AgentHostOptions options;
-    options.executable = folder_.path() / "vorlink45";
-    options.log_directory = (folder_.path() / "logs").string();
+    options.files.executable = folder_.path() / "vorlink45";
+    options.files.log_directory = (folder_.path() / "logs").string();
     options.ports = ports_;
     options.install_browser_trust = false;
-    options.final_wait = std::chrono::milliseconds(0);
-    options.component_ticks = [this] { return ticks_.load(); };
+    options.timing.final_wait = std::chrono::milliseconds(0);
+    options.timing.component_ticks = [this] { return ticks_.load(); };
     host_ = std::make_unique<AgentHost>(options);
     ASSERT_TRUE(host_->CreateWindowSequence(window_));
     client_ = std::make_unique<httplib::SSLClient>("localhost", ports_[0]);

@@ -49,6 +49,7 @@ class FirefoxTrustTest : public ::testing::Test {
     log_.SetViewer(&recorder_);
     settings_.home = home_.path();
     settings_.nss_tools_folder = home_.path() / "tools";
+    settings_.ports = {48200, 48201, 48202};
     Write(settings_.nss_tools_folder / "certutil", "#!/bin/sh\n");
     fs::permissions(settings_.nss_tools_folder / "certutil", fs::perms::owner_all);
     entries_.clear();

@@ -38,11 +38,11 @@ int main(int argc, char** argv) {
   const auto logs = std::filesystem::temp_directory_path() / "vorlink-screenshots";
 
   AgentHostOptions options;
-  options.executable = "/usr/lib/vorlink45/vorlink45";
-  options.log_directory = logs.string();
+  options.files.executable = "/usr/lib/vorlink45/vorlink45";
+  options.files.log_directory = logs.string();
   options.ports = {48290};
   options.install_browser_trust = false;
-  options.final_wait = std::chrono::milliseconds(0);
+  options.timing.final_wait = std::chrono::milliseconds(0);
   AgentHost host(options);
   HeadlessWindow window;
   if (!host.CreateWindowSequence(window)) return 1;

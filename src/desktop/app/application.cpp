@@ -50,7 +50,7 @@ int CVorlink45::Run(int argc, char** argv) {
   app.setApplicationName("Vorlink45");
 
   AgentHostOptions options;
-  options.executable = executable;
+  options.files.executable = executable;
   auto frame = std::make_unique<CMainFrame>(show_tray, options);
   bool restart = false;
   QObject::connect(frame.get(), &CMainFrame::closed, &app, [&](bool r) {

@@ -18,8 +18,8 @@ namespace {
 
 AgentHostOptions WithDialogs(AgentHostOptions options, FileSelectionService* files,
                              ComponentHostServices* components) {
-  options.file_selection = files;
-  options.component_host = components;
+  options.desktop.file_selection = files;
+  options.desktop.component_host = components;
   return options;
 }
 

@@ -1,15 +1,14 @@
 #pragma once
-// Tells the agent when the user's desktop session is locked and unlocked.
-// The codes follow the session-change numbering the host acts on: 7 for
-// lock, 8 for unlock; nothing else is reported today.
+// Tells the agent when the user's desktop session is locked and unlocked,
+// as the session-change codes the host acts on (host/session_change.h);
+// nothing else is reported today.
 
 #include <QObject>
 #include <memory>
 
-namespace vorlink {
+#include "host/session_change.h"
 
-inline constexpr int kSessionLock = 7;
-inline constexpr int kSessionUnlock = 8;
+namespace vorlink {
 
 class SessionLockListener : public QObject {
   Q_OBJECT

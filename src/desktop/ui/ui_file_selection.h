@@ -5,7 +5,7 @@
 #include <QObject>
 #include <atomic>
 
-#include "request/method_dispatch.h"
+#include "request/file_selection_service.h"
 
 namespace vorlink {
 

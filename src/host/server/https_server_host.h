@@ -7,14 +7,13 @@
 #include <span>
 #include <vector>
 
+#include "host/agent_ports.h"
 #include "host/server/loopback_tls_server.h"
 
 namespace vorlink {
 
 class DiagnosticLog;
 class RequestEndpoint;
-
-inline const std::vector<int> kAgentPorts = {48200, 48201, 48202};
 
 class HttpsServerHost {
  public:

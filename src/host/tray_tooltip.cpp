@@ -1,0 +1,12 @@
+#include "host/tray_tooltip.h"
+
+#include "request/messages.h"
+#include "text/text_codec.h"
+
+namespace vorlink {
+
+std::string TrayTooltip(const std::filesystem::path& executable) {
+  return "NESTO Zanthe - (" + executable.stem().string() + ".exe) - 版本 : " + EncodeUtf8(messages::kAgentVersion);
+}
+
+}  // namespace vorlink
