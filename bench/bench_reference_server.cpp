@@ -9,22 +9,22 @@
 //   bench_reference_server PORT
 
 #include <httplib.h>
-
 #include <sys/socket.h>
 
 #include <cstdio>
 
 #include "host/server/connection_pool.h"
-#include "tls/tls_credentials.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
+#include "tls/tls_credentials.h"
 
 using namespace vorlink;
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   platform::EmbeddedResourceSource resources;
-  const auto cert = ParseCertificateDer(resources.Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes);
+  const auto cert =
+      ParseCertificateDer(resources.Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes);
   const auto key = ParsePrivateKeyDer(resources.Load(platform::kLocalhostResourceType, platform::kIdrLocalKey).bytes);
   // The listening socket is the library's protected member: a subclass
   // reaches it to listen again with a full backlog.

@@ -46,8 +46,9 @@ class Component {
  public:
   Component() {
     void* library = dlopen(P11CRYPTO_LIBRARY, RTLD_NOW);
-    auto get = library ? reinterpret_cast<const vorlink_component_api* (*)()>(dlsym(library, "vorlink_get_component_api"))
-                       : nullptr;
+    auto get = library
+                   ? reinterpret_cast<const vorlink_component_api* (*)()>(dlsym(library, "vorlink_get_component_api"))
+                   : nullptr;
     api_ = get ? get() : nullptr;
     if (!api_ || api_->create_instance(kClsid, nullptr, &instance_) != VORLINK_S_OK) {
       std::fprintf(stderr, "cannot load %s\n", P11CRYPTO_LIBRARY);
@@ -118,16 +119,17 @@ int main(int argc, char** argv) {
   const auto at = [&](const std::string& name) { return dir + name + "'"; };
   const std::string aes = "openssl enc -aes-256-ctr -K " + std::string(64, '1') + " -iv " + std::string(32, '2');
   const Step steps[] = {
-      {"encFile", 77, "big.bin", "big.enc", "openssl enc -aes-256-ctr", aes + " -in " + at("big.bin") + " -out " + at("ref.enc"),
-       "ref.enc"},
-      {"decFile", 79, "big.enc", "big.dec", "openssl enc -d", aes + " -d -in " + at("ref.enc") + " -out " + at("ref.dec"),
-       "ref.dec"},
+      {"encFile", 77, "big.bin", "big.enc", "openssl enc -aes-256-ctr",
+       aes + " -in " + at("big.bin") + " -out " + at("ref.enc"), "ref.enc"},
+      {"decFile", 79, "big.enc", "big.dec", "openssl enc -d",
+       aes + " -d -in " + at("ref.enc") + " -out " + at("ref.dec"), "ref.dec"},
       {"encodeFile", 74, "big.bin", "big.b64", "base64 -w0", "base64 -w0 " + at("big.bin") + " > " + at("ref.b64"),
        "ref.b64"},
-      {"decodeFile", 75, "big.b64", "big.raw", "base64 -d", "base64 -d " + at("ref.b64") + " > " + at("ref.raw"), "ref.raw"},
+      {"decodeFile", 75, "big.b64", "big.raw", "base64 -d", "base64 -d " + at("ref.b64") + " > " + at("ref.raw"),
+       "ref.raw"},
   };
-  std::printf("file %ld MiB, page cache warm; every output, the tools' too, is flushed to disk before the clock stops\n",
-              mib);
+  std::printf(
+      "file %ld MiB, page cache warm; every output, the tools' too, is flushed to disk before the clock stops\n", mib);
   for (const Step& step : steps) {
     Run("sync");  // nobody pays for the writeback of an earlier step
     const double reference = Seconds([&] { Run(step.command + " && sync " + at(step.reference_out)); });

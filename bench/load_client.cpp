@@ -25,8 +25,7 @@ bool Send(httplib::SSLClient& client, long n) {
       return r && r->status == 200 && r->body.starts_with("||-1||");
     }
     default: {
-      const httplib::Headers headers = {{"Origin", "https://example.org"},
-                                        {"Access-Control-Request-Method", "POST"}};
+      const httplib::Headers headers = {{"Origin", "https://example.org"}, {"Access-Control-Request-Method", "POST"}};
       const auto r = client.Options("/", headers);
       return r && r->status == 204;
     }

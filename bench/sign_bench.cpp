@@ -10,8 +10,8 @@
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
-#include <netinet/in.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <p11-kit/pkcs11.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -242,8 +242,8 @@ int main(int argc, char** argv) {
   }
   const fs::path work = fs::temp_directory_path() / ("sign_bench." + std::to_string(::getpid()));
   fs::create_directories(work / "logs");
-  const std::string make = "'" VORLINK_SOURCE_DIR "/tools/make-softhsm-token.sh' '" + (work / "token").string() + "' '" +
-                           kLabel + "' " + kPin + " 12345678 'Vorlink Bench User'";
+  const std::string make = "'" VORLINK_SOURCE_DIR "/tools/make-softhsm-token.sh' '" + (work / "token").string() +
+                           "' '" + kLabel + "' " + kPin + " 12345678 'Vorlink Bench User'";
   int status = std::system(make.c_str());
   ::setenv("SOFTHSM2_CONF", (work / "token/softhsm2.conf").c_str(), 1);
   try {

@@ -150,7 +150,8 @@ class Client {
   }
 
   bool TokenGone(const std::string& answer) {
-    if (answer != "||-1||沒有找到指定的 DllToken, 無法執行||" && answer != "||-1||指定的 DllToken 已經逾時, 無法執行||") {
+    if (answer != "||-1||沒有找到指定的 DllToken, 無法執行||" &&
+        answer != "||-1||指定的 DllToken 已經逾時, 無法執行||") {
       return false;
     }
     ++tally_.token_gone;
@@ -247,27 +248,28 @@ int main(int argc, char** argv) {
   const double shutdown_ms = std::chrono::duration<double, std::milli>(Clock::now() - shutdown_begin).count();
 
   const vorlink::bench::LogCheck log = vorlink::bench::CheckLogFolder(folder.path() / "logs");
-  std::printf("%d s, %d connections: sent %ld, answered %ld (%.0f/s), refused while locked %ld, lost %ld, "
-              "malformed %ld\n",
-              seconds, connections, tally.sent.load(), tally.answered.load(),
-              static_cast<double>(tally.answered) / seconds, tally.refused_while_locked.load(), tally.lost.load(),
-              tally.malformed.load());
-  std::printf("InitDLL %ld, token gone (swept) %ld, status 500 %ld, preflights %ld; latency p50 %.2f ms, "
-              "p99 %.2f ms, max %.2f ms\n",
-              tally.init_dll.load(), tally.token_gone.load(), tally.status_500.load(), tally.preflights.load(),
-              Percentile(tally.latencies_ms, 0.5), Percentile(tally.latencies_ms, 0.99),
-              Percentile(tally.latencies_ms, 1.0));
+  std::printf(
+      "%d s, %d connections: sent %ld, answered %ld (%.0f/s), refused while locked %ld, lost %ld, "
+      "malformed %ld\n",
+      seconds, connections, tally.sent.load(), tally.answered.load(), static_cast<double>(tally.answered) / seconds,
+      tally.refused_while_locked.load(), tally.lost.load(), tally.malformed.load());
+  std::printf(
+      "InitDLL %ld, token gone (swept) %ld, status 500 %ld, preflights %ld; latency p50 %.2f ms, "
+      "p99 %.2f ms, max %.2f ms\n",
+      tally.init_dll.load(), tally.token_gone.load(), tally.status_500.load(), tally.preflights.load(),
+      Percentile(tally.latencies_ms, 0.5), Percentile(tally.latencies_ms, 0.99), Percentile(tally.latencies_ms, 1.0));
   std::printf("lock %.0f..%.0f ms; shutdown %.0f ms\n", lock.begin.load(), lock.end.load(), shutdown_ms);
-  std::printf("log: %zu files, %zu entries, %zu request traces, %zu response traces, %zu timed out, "
-              "%zu broken entries\n",
-              log.files, log.entries, log.request_traces, log.response_traces, log.timeouts, log.broken);
+  std::printf(
+      "log: %zu files, %zu entries, %zu request traces, %zu response traces, %zu timed out, "
+      "%zu broken entries\n",
+      log.files, log.entries, log.request_traces, log.response_traces, log.timeouts, log.broken);
   for (const auto& p : tally.problems) std::printf("  %s\n", p.c_str());
   for (const auto& p : log.problems) std::printf("  %s\n", p.c_str());
   // A request trace without its response trace: an answer of status 500, or
   // a request cut off by the lock.
   const auto unanswered_traces = static_cast<long>(log.request_traces) - static_cast<long>(log.response_traces);
-  const bool traces_match = unanswered_traces >= tally.status_500 &&
-                            unanswered_traces <= tally.status_500 + tally.refused_while_locked;
+  const bool traces_match =
+      unanswered_traces >= tally.status_500 && unanswered_traces <= tally.status_500 + tally.refused_while_locked;
   const bool ok = tally.lost == 0 && tally.malformed == 0 && log.broken == 0 && traces_match;
   std::printf("%s\n", ok ? "PASS" : "FAIL");
   return ok ? 0 : 1;

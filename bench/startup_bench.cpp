@@ -163,15 +163,18 @@ void Report(const char* name, const std::vector<Run>& runs, double reference_sta
   std::vector<double> start, stop;
   int failed = 0;
   for (const auto& r : runs) {
-    if (r.start_ms < 0) ++failed;
-    else start.push_back(r.start_ms);
+    if (r.start_ms < 0)
+      ++failed;
+    else
+      start.push_back(r.start_ms);
     stop.push_back(r.stop_ms);
   }
-  std::printf("%-10s start->answer median %8.2f ms (min %.2f, max %.2f), ratio to reference %.2f;"
-              " SIGTERM->exit median %8.2f ms; %d runs unanswered\n",
-              name, Median(start), start.empty() ? 0 : *std::min_element(start.begin(), start.end()),
-              start.empty() ? 0 : *std::max_element(start.begin(), start.end()), Median(start) / reference_start,
-              Median(stop), failed);
+  std::printf(
+      "%-10s start->answer median %8.2f ms (min %.2f, max %.2f), ratio to reference %.2f;"
+      " SIGTERM->exit median %8.2f ms; %d runs unanswered\n",
+      name, Median(start), start.empty() ? 0 : *std::min_element(start.begin(), start.end()),
+      start.empty() ? 0 : *std::max_element(start.begin(), start.end()), Median(start) / reference_start, Median(stop),
+      failed);
 }
 
 }  // namespace
@@ -205,11 +208,11 @@ int main(int argc, char** argv) {
   std::printf("runs: %d\n/bin/true  spawn->exit median %8.2f ms\n", runs, Median(true_ms));
   Report("reference", reference, reference_start);
   Report("agent", agent, reference_start);
-  std::printf("agent start->answer / (/bin/true) ratio %.1f\n",
-              Median([&] {
-                std::vector<double> v;
-                for (const auto& r : agent) v.push_back(r.start_ms);
-                return v;
-              }()) / Median(true_ms));
+  std::printf("agent start->answer / (/bin/true) ratio %.1f\n", Median([&] {
+                                                                  std::vector<double> v;
+                                                                  for (const auto& r : agent) v.push_back(r.start_ms);
+                                                                  return v;
+                                                                }()) /
+                                                                    Median(true_ms));
   return 0;
 }

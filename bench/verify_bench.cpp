@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
   const double agent = Seconds([&] { digest_size = vorlink::KeyedFileDigest(key, file).size(); });
   const long growth = PeakRssKiB() - rss_before;
   std::filesystem::remove(file);
-  std::printf("file %ld MiB: sha256sum %.3f s, keyed digest %.3f s, ratio %.2f; peak RSS growth %ld KiB (digest %zu bytes)\n",
-              mib, reference, agent, agent / reference, growth, digest_size);
+  std::printf(
+      "file %ld MiB: sha256sum %.3f s, keyed digest %.3f s, ratio %.2f; peak RSS growth %ld KiB (digest %zu bytes)\n",
+      mib, reference, agent, agent / reference, growth, digest_size);
   return digest_size == 32 ? 0 : 1;
 }

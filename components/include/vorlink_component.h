@@ -41,9 +41,9 @@ extern "C" {
  * hold NUL units). */
 typedef struct vorlink_variant {
   uint16_t type;
-  int64_t integer;        /* VT_I4, VT_UI4, VT_BOOL */
-  double real;            /* VT_R8 */
-  const uint16_t* text;   /* VT_BSTR */
+  int64_t integer;      /* VT_I4, VT_UI4, VT_BOOL */
+  double real;          /* VT_R8 */
+  const uint16_t* text; /* VT_BSTR */
   size_t text_length;
 } vorlink_variant;
 
@@ -98,8 +98,8 @@ typedef struct vorlink_component_api {
    * call. A VT_BSTR result's text is owned by the component until the agent
    * releases it with free_string. On VORLINK_E_EXCEPTION the component fills
    * *exception. */
-  int32_t (*invoke)(void* instance, int32_t dispid, int32_t call_kind, const vorlink_variant* args,
-                    size_t arg_count, vorlink_variant* result, vorlink_exception* exception);
+  int32_t (*invoke)(void* instance, int32_t dispid, int32_t call_kind, const vorlink_variant* args, size_t arg_count,
+                    vorlink_variant* result, vorlink_exception* exception);
 
   /* Releases text the component returned (a result or a description). */
   void (*free_string)(uint16_t* text);

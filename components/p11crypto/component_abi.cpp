@@ -90,8 +90,8 @@ void FreeString(std::uint16_t* text) { std::free(text); }
 
 void ReleaseInstance(void* instance) { delete static_cast<ComponentState*>(instance); }
 
-constexpr vorlink_component_api kApi = {VORLINK_COMPONENT_ABI_VERSION, sizeof(vorlink_component_api), CreateInstance,
-                                        Invoke, FreeString, ReleaseInstance};
+constexpr vorlink_component_api kApi = {
+    VORLINK_COMPONENT_ABI_VERSION, sizeof(vorlink_component_api), CreateInstance, Invoke, FreeString, ReleaseInstance};
 
 }  // namespace
 }  // namespace p11crypto

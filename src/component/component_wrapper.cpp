@@ -6,8 +6,8 @@
 namespace vorlink {
 
 std::uint32_t SteadyTickMs() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
   return static_cast<std::uint32_t>(ms.count());
 }
 

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "component/component_instance.h"
 #include "component/argument_array.h"
+#include "component/component_instance.h"
 
 namespace vorlink {
 

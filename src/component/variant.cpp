@@ -15,12 +15,9 @@ double AsNumber(const Variant& v) {
   switch (v.type) {
     case VariantType::kI4:
     case VariantType::kUI4:
-    case VariantType::kBool:
-      return static_cast<double>(v.integer);
-    case VariantType::kR8:
-      return v.real;
-    case VariantType::kEmpty:
-      return 0;
+    case VariantType::kBool: return static_cast<double>(v.integer);
+    case VariantType::kR8: return v.real;
+    case VariantType::kEmpty: return 0;
     case VariantType::kBstr: {
       const std::string text = EncodeUtf8(v.text);
       char* end = nullptr;
@@ -60,14 +57,10 @@ Variant ConvertVariant(const Variant& value, VariantType to) {
   switch (to) {
     case VariantType::kI4:
       return Variant::I4(static_cast<std::int32_t>(Rounded(AsNumber(value), INT32_MIN, INT32_MAX)));
-    case VariantType::kUI4:
-      return Variant::UI4(static_cast<std::uint32_t>(Rounded(AsNumber(value), 0, UINT32_MAX)));
-    case VariantType::kR8:
-      return Variant::R8(AsNumber(value));
-    case VariantType::kBstr:
-      return Variant::Bstr(AsText(value));
-    default:
-      CannotConvert();
+    case VariantType::kUI4: return Variant::UI4(static_cast<std::uint32_t>(Rounded(AsNumber(value), 0, UINT32_MAX)));
+    case VariantType::kR8: return Variant::R8(AsNumber(value));
+    case VariantType::kBstr: return Variant::Bstr(AsText(value));
+    default: CannotConvert();
   }
 }
 

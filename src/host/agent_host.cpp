@@ -27,9 +27,7 @@ std::vector<std::filesystem::path> ComponentFolders(const AgentFiles& files) {
 }  // namespace
 
 AgentHost::AgentHost(AgentHostOptions options)
-    : options_(std::move(options)),
-      verifier_(LoadManifestKey(ResourcesOf(options_))),
-      server_(log_, options_.ports) {
+    : options_(std::move(options)), verifier_(LoadManifestKey(ResourcesOf(options_))), server_(log_, options_.ports) {
   if (!options_.files.resources) options_.files.resources = &EmbeddedResources();
   if (options_.files.log_directory.empty()) {
     log_.PrepareLogDirectory();

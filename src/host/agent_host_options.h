@@ -28,7 +28,7 @@ struct AgentFiles {
 // The dialogs the desktop layer shows for pages and components. Null: every
 // dialog answers as cancelled (no desktop).
 struct DesktopServices {
-  FileSelectionService* file_selection = nullptr;  // `selectFile`
+  FileSelectionService* file_selection = nullptr;   // `selectFile`
   ComponentHostServices* component_host = nullptr;  // folder and file pickers, wait window
 };
 

@@ -15,19 +15,15 @@ std::string LoadManifestKey(const platform::ResourceSource& resources) {
   return std::string(key.bytes.begin(), key.bytes.end());
 }
 
-bool LoadLocalhostResource(DiagnosticLog& log, const platform::ResourceSource& resources, int id,
-                           const char* name, std::vector<std::uint8_t>& out) {
+bool LoadLocalhostResource(DiagnosticLog& log, const platform::ResourceSource& resources, int id, const char* name,
+                           std::vector<std::uint8_t>& out) {
   auto loaded = resources.Load(platform::kLocalhostResourceType, id);
   switch (loaded.status) {
-    case platform::ResourceStatus::kNotFound:
-      log.LogError(std::string("資源檔(") + name + ")不存在 !");
-      return false;
+    case platform::ResourceStatus::kNotFound: log.LogError(std::string("資源檔(") + name + ")不存在 !"); return false;
     case platform::ResourceStatus::kLoadFailed:
       log.LogError(std::string("載入資源檔(") + name + ")失敗 !");
       return false;
-    case platform::ResourceStatus::kLoaded:
-      out = std::move(loaded.bytes);
-      return true;
+    case platform::ResourceStatus::kLoaded: out = std::move(loaded.bytes); return true;
   }
   return false;
 }

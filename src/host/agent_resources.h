@@ -21,7 +21,7 @@ std::string LoadManifestKey(const platform::ResourceSource& resources);
 
 // Resource `id` of the LOCALHOST type into `out`. On failure writes
 // "資源檔(<name>)不存在 !" or "載入資源檔(<name>)失敗 !" and returns false.
-bool LoadLocalhostResource(DiagnosticLog& log, const platform::ResourceSource& resources, int id,
-                           const char* name, std::vector<std::uint8_t>& out);
+bool LoadLocalhostResource(DiagnosticLog& log, const platform::ResourceSource& resources, int id, const char* name,
+                           std::vector<std::uint8_t>& out);
 
 }  // namespace vorlink

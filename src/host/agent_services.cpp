@@ -1,11 +1,11 @@
 #include "host/agent_services.h"
 
 #include "component/component_wrapper.h"
-#include "request/init_dll_handler.h"
-#include "request/answer.h"
-#include "text/text_codec.h"
 #include "log/diagnostic_log.h"
+#include "request/answer.h"
+#include "request/init_dll_handler.h"
 #include "request/log_trace_recorder.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 

@@ -12,8 +12,8 @@ namespace {
 
 std::string Prefix(const platform::LocalTime& t, const char* level) {
   char buf[100];
-  std::snprintf(buf, sizeof buf, "[%04d/%02d/%02d %02d:%02d:%02d.%03d] %s - ", t.year, t.month, t.day, t.hour,
-                t.minute, t.second, t.millisecond, level);
+  std::snprintf(buf, sizeof buf, "[%04d/%02d/%02d %02d:%02d:%02d.%03d] %s - ", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, t.millisecond, level);
   return buf;
 }
 
@@ -76,7 +76,9 @@ void DiagnosticLog::SetViewer(LogViewerSink* viewer) {
   viewer_ = viewer;
 }
 
-void DiagnosticLog::LogDebug(std::string_view message) { Emit(ToLogText(Prefix(clock_(), "DEBUG")) + ToLogText(message)); }
+void DiagnosticLog::LogDebug(std::string_view message) {
+  Emit(ToLogText(Prefix(clock_(), "DEBUG")) + ToLogText(message));
+}
 
 void DiagnosticLog::LogDebug(std::string_view name, std::string_view value) {
   Emit(ToLogText(Prefix(clock_(), "DEBUG")) + ToLogText(name) + u" = " + ValueText(value));
@@ -88,7 +90,9 @@ void DiagnosticLog::LogDebug(std::string_view name, std::int32_t number) {
   Emit(ToLogText(Prefix(clock_(), "DEBUG")) + ToLogText(name) + ToLogText(piece));
 }
 
-void DiagnosticLog::LogError(std::string_view message) { Emit(ToLogText(Prefix(clock_(), "ERROR")) + ToLogText(message)); }
+void DiagnosticLog::LogError(std::string_view message) {
+  Emit(ToLogText(Prefix(clock_(), "ERROR")) + ToLogText(message));
+}
 
 void DiagnosticLog::Emit(const std::u16string& line) {
   LogViewerSink* viewer;

@@ -23,13 +23,9 @@ std::string TextAnswer(std::int32_t code, std::u16string_view text) {
   return Framed("%d", code) + EncodeUtf8(text) + "||";
 }
 
-std::string NumberAnswer(std::int32_t code, std::int32_t value) {
-  return Framed("%d||%d", code, value);
-}
+std::string NumberAnswer(std::int32_t code, std::int32_t value) { return Framed("%d||%d", code, value); }
 
-std::string UnsignedAnswer(std::int32_t code, std::uint32_t value) {
-  return Framed("%d||%u", code, value);
-}
+std::string UnsignedAnswer(std::int32_t code, std::uint32_t value) { return Framed("%d||%u", code, value); }
 
 std::int32_t TruncateSize(double value) {
   constexpr std::int32_t kInvalid = std::numeric_limits<std::int32_t>::min();
@@ -39,9 +35,7 @@ std::int32_t TruncateSize(double value) {
   return static_cast<std::int32_t>(t);
 }
 
-std::string SizeAnswer(std::int32_t code, double value) {
-  return Framed("%d||%d", code, TruncateSize(value));
-}
+std::string SizeAnswer(std::int32_t code, double value) { return Framed("%d||%d", code, TruncateSize(value)); }
 
 std::string TokenAnswer(std::int32_t token) { return Framed("%d||%d", kCodeRan, token); }
 

@@ -24,14 +24,12 @@ std::int32_t DllTokenTable::Append(std::shared_ptr<ComponentWrapper> wrapper, Pa
   return token;
 }
 
-void DllTokenTable::AppendWithToken(std::shared_ptr<ComponentWrapper> wrapper, std::int32_t token,
-                                    PageOrigin origin) {
+void DllTokenTable::AppendWithToken(std::shared_ptr<ComponentWrapper> wrapper, std::int32_t token, PageOrigin origin) {
   std::lock_guard lock(mutex_);
   slots_.push_back(Record{std::move(wrapper), token, std::move(origin)});
 }
 
-std::string DllTokenTable::LookupAndCall(std::string_view raw, const ArgumentArray& args,
-                                         const PageOrigin& origin) {
+std::string DllTokenTable::LookupAndCall(std::string_view raw, const ArgumentArray& args, const PageOrigin& origin) {
   if (raw.empty()) return TextAnswer(kCodeNotRun, messages::kNoDllToken);
   const std::int32_t token = ParseTokenField(raw);
   if (token == 0) return TextAnswer(kCodeNotRun, messages::kNoDllToken);

@@ -37,9 +37,7 @@ std::string InitDllHandler::HandleInitDll(std::string_view value, const PageOrig
     case ModuleCheckResult::kCheckFailed:
       log_.LogError("(2)驗證所有 DLL 檔失敗");
       return TextAnswer(kCodeNotRun, messages::kModuleCheckFailed);
-    case ModuleCheckResult::kOk:
-      log_.LogDebug("驗證所有 DLL 檔 : 成功");
-      break;
+    case ModuleCheckResult::kOk: log_.LogDebug("驗證所有 DLL 檔 : 成功"); break;
   }
   if (kind != ModuleKind::kPkcs11) return TextAnswer(kCodeNotRun, messages::kSubprogramLoadFailed);
   std::string answer = create_component_ ? create_component_(origin) : std::string();

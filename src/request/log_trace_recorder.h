@@ -11,8 +11,7 @@ namespace vorlink {
 
 class LogTraceRecorder final : public TraceRecorder {
  public:
-  LogTraceRecorder(DiagnosticLog& log, LogViewerSink* viewer,
-                   platform::LocalClock clock = platform::NowLocalTime)
+  LogTraceRecorder(DiagnosticLog& log, LogViewerSink* viewer, platform::LocalClock clock = platform::NowLocalTime)
       : log_(log), viewer_(viewer), clock_(std::move(clock)) {}
 
   void RecordRequest(const httplib::Request& request) override;

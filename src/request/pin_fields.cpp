@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "text/log_text.h"
 #include "request/field_parser.h"
+#include "text/log_text.h"
 
 namespace vorlink {
 namespace {

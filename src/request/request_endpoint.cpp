@@ -18,8 +18,7 @@ PageOrigin OriginOf(const httplib::Request& request) {
 
 }  // namespace
 
-void RequestEndpoint::HandleRequest(const httplib::Request& request,
-                                    httplib::Response& response) const {
+void RequestEndpoint::HandleRequest(const httplib::Request& request, httplib::Response& response) const {
   traces_.RecordRequest(request);
   const std::string answer = parser_.Parse(TakeFieldMap(request), OriginOf(request));
   SetHeaders(response, AnswerCorsHeaders(request.get_header_value("Origin")));
@@ -27,14 +26,12 @@ void RequestEndpoint::HandleRequest(const httplib::Request& request,
   traces_.RecordResponse(response);
 }
 
-void RequestEndpoint::HandlePreflight(const httplib::Request& request,
-                                      httplib::Response& response) const {
+void RequestEndpoint::HandlePreflight(const httplib::Request& request, httplib::Response& response) const {
   traces_.RecordRequest(request);
-  SetHeaders(response,
-             PreflightCorsHeaders({request.get_header_value("Origin"), request.get_header_value("Referer"),
-                                   request.get_header_value("Access-Control-Request-Method"),
-                                   request.get_header_value("Access-Control-Request-Headers"),
-                                   request.get_header_value("Access-Control-Request-Private-Network")}));
+  SetHeaders(response, PreflightCorsHeaders({request.get_header_value("Origin"), request.get_header_value("Referer"),
+                                             request.get_header_value("Access-Control-Request-Method"),
+                                             request.get_header_value("Access-Control-Request-Headers"),
+                                             request.get_header_value("Access-Control-Request-Private-Network")}));
   response.status = 204;
   traces_.RecordResponse(response);
 }

@@ -14,8 +14,7 @@ namespace vorlink {
 
 class RequestEndpoint {
  public:
-  RequestEndpoint(const FieldParser& parser, TraceRecorder& traces)
-      : parser_(parser), traces_(traces) {}
+  RequestEndpoint(const FieldParser& parser, TraceRecorder& traces) : parser_(parser), traces_(traces) {}
 
   // Answers with status 200 and the answer text. An exception from decoding
   // or from a component escapes to the server, which answers status 500.

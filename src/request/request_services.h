@@ -28,8 +28,7 @@ class TokenCallService {
   virtual ~TokenCallService() = default;
   // `token` is the raw DLLToken field; a token of another origin is not
   // found. Returns the answer text.
-  virtual std::string LookupAndCall(std::string_view token, const ArgumentArray& args,
-                                    const PageOrigin& origin) = 0;
+  virtual std::string LookupAndCall(std::string_view token, const ArgumentArray& args, const PageOrigin& origin) = 0;
 };
 
 }  // namespace vorlink

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "text/log_text.h"
 #include "request/pin_fields.h"
+#include "text/log_text.h"
 
 namespace vorlink {
 namespace {
@@ -40,8 +40,8 @@ std::u16string ParamLine(const std::string& key, const std::string& value, bool 
   if (value.size() <= kTraceCut) {
     line += ParamValue(value, pin) + Length(" , length = %d bytes", value.size());
   } else {
-    line += ParamValue(std::string_view(value).substr(0, kTraceCut), pin) +
-            Length(" ... length = %d bytes", value.size());
+    line +=
+        ParamValue(std::string_view(value).substr(0, kTraceCut), pin) + Length(" ... length = %d bytes", value.size());
   }
   return line + u"\n";
 }

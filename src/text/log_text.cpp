@@ -8,7 +8,11 @@ namespace {
 // Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
 std::size_t SequenceLength(std::string_view s) {
   const auto lead = static_cast<unsigned char>(s[0]);
-  std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  std::size_t n = lead < 0x80             ? 1
+                  : (lead & 0xE0) == 0xC0 ? 2
+                  : (lead & 0xF0) == 0xE0 ? 3
+                  : (lead & 0xF8) == 0xF0 ? 4
+                                          : 0;
   if (n == 0 || n > s.size()) return 0;
   try {
     DecodeUtf8(s.substr(0, n));

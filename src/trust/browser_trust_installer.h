@@ -19,7 +19,7 @@ class DiagnosticLog;
 
 struct TrustInstallSettings {
   std::filesystem::path home;
-  std::string xdg_config_home;            // empty: ~/.config
+  std::string xdg_config_home;             // empty: ~/.config
   std::filesystem::path nss_tools_folder;  // holds ORVA.crt, and certutil when shipped
   std::vector<int> ports;                  // the agent's ports, handed down by the host
 };

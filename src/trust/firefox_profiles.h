@@ -12,7 +12,7 @@ namespace vorlink {
 // The profile roots that exist for a user with this home folder and
 // XDG_CONFIG_HOME (empty for the default ~/.config).
 std::vector<std::filesystem::path> ExistingFirefoxRoots(const std::filesystem::path& home,
-                                                       const std::string& xdg_config_home);
+                                                        const std::string& xdg_config_home);
 
 // Profiles under the roots, without duplicates, in a stable order. A folder
 // counts only when it holds a profile's own files (prefs.js, times.json,

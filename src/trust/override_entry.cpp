@@ -29,8 +29,8 @@ void AppendBigEndian32(std::vector<unsigned char>& out, std::size_t value) {
 
 std::string Base64(const std::vector<unsigned char>& bytes) {
   std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
-                                static_cast<int>(bytes.size()));
+  const int n =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(), static_cast<int>(bytes.size()));
   text.resize(static_cast<std::size_t>(n));
   return text;
 }
@@ -77,8 +77,8 @@ std::optional<OverrideFields> ComputeOverrideFields(std::span<const std::uint8_t
 }
 
 std::string OverrideEntryLine(int port, const OverrideFields& fields) {
-  return "localhost:" + std::to_string(port) + "\tOID.2.16.840.1.101.3.4.2.1\t" + fields.fingerprint +
-         "\tU\t" + fields.database_key;
+  return "localhost:" + std::to_string(port) + "\tOID.2.16.840.1.101.3.4.2.1\t" + fields.fingerprint + "\tU\t" +
+         fields.database_key;
 }
 
 }  // namespace vorlink

@@ -16,8 +16,7 @@ std::string NewOverrideFile(const std::vector<std::string>& entries) {
   return text;
 }
 
-std::optional<std::string> AddMissingEntries(const std::string& content,
-                                             const std::vector<std::string>& entries) {
+std::optional<std::string> AddMissingEntries(const std::string& content, const std::vector<std::string>& entries) {
   // The whole file is searched, NUL bytes included: stopping at a stray NUL
   // added the entries again on every start.
   std::string missing;

@@ -16,8 +16,7 @@ std::string NewOverrideFile(const std::vector<std::string>& entries);
 // `content` with every entry it lacks appended (each followed by CR LF), or
 // nothing when it already holds them all. An entry counts as present when
 // its line appears anywhere before the first NUL byte.
-std::optional<std::string> AddMissingEntries(const std::string& content,
-                                             const std::vector<std::string>& entries);
+std::optional<std::string> AddMissingEntries(const std::string& content, const std::vector<std::string>& entries);
 
 // Replaces `path` with `content` through a temporary file in the same
 // folder and a rename, so the old file stays whole if anything fails.

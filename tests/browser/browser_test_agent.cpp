@@ -11,10 +11,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "log/diagnostic_log.h"
-#include "trust/firefox_profiles.h"
-#include "trust/browser_trust_installer.h"
 #include "host/server/https_server_host.h"
+#include "log/diagnostic_log.h"
 #include "platform/process/executable_path.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
@@ -22,6 +20,8 @@
 #include "request/field_parser.h"
 #include "request/messages.h"
 #include "request/request_endpoint.h"
+#include "trust/browser_trust_installer.h"
+#include "trust/firefox_profiles.h"
 
 using namespace vorlink;
 

@@ -4,10 +4,10 @@
 
 #include "component/runtime/host_protocol.h"
 
-#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <limits>
 #include <thread>
 

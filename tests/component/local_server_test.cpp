@@ -3,14 +3,14 @@
 // agent, and a host that crashes fails its own calls and nothing else.
 
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 
-#include "support/child_processes.h"
 #include "component/runtime/component_runtime.h"
+#include "support/child_processes.h"
 #include "support/test_paths.h"
 #include "vorlink_component.h"
 

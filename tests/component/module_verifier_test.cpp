@@ -2,11 +2,11 @@
 
 #include "component/module_verifier.h"
 
-#include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "manifest_signer.h"
 #include "platform/resources/resource_ids.h"
@@ -142,12 +142,22 @@ TEST_F(ModuleVerifierTest, TheTextRulesOfTheManifest) {
 
 TEST(ManifestText, SkipsShortValuesAndReadsSizesLikeStrtol) {
   const std::string d(64, 'A');
-  const auto entries = ParseManifestText("a=" + std::string(35, 'B') + ".1234\r\n"  // 40 characters: skipped
-                                         "b=" + d + ".0x400\r\n"
-                                         "c=" + d + ".0400\r\n"
-                                         "d=" + d.substr(0, 63) + ".12\r\n"  // malformed digest: entry kept, can never pass
-                                         "e=" + std::string(70, 'C') + "\r\n"  // no dot: skipped
-                                         "f=" + d + ".junk");
+  const auto entries = ParseManifestText("a=" + std::string(35, 'B') +
+                                         ".1234\r\n"  // 40 characters: skipped
+                                         "b=" +
+                                         d +
+                                         ".0x400\r\n"
+                                         "c=" +
+                                         d +
+                                         ".0400\r\n"
+                                         "d=" +
+                                         d.substr(0, 63) +
+                                         ".12\r\n"  // malformed digest: entry kept, can never pass
+                                         "e=" +
+                                         std::string(70, 'C') +
+                                         "\r\n"  // no dot: skipped
+                                         "f=" +
+                                         d + ".junk");
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].name, "b");
   EXPECT_EQ(entries[0].size, 1024);

@@ -1,14 +1,13 @@
 // The dialogs components ask for: shown on the UI thread for the worker
 // that asks, with a default title; and the wait window.
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QKeyEvent>
 #include <QProgressBar>
 #include <QThread>
 #include <atomic>
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 #include <thread>
 

@@ -1,8 +1,7 @@
 // Runs the desktop tests inside a QApplication on the offscreen platform.
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
+#include <gtest/gtest.h>
 
 #include "private_session_bus.h"
 

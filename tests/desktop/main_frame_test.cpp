@@ -3,10 +3,9 @@
 
 #include "desktop/app/main_frame.h"
 
-#include <gtest/gtest.h>
-
 #include <QCoreApplication>
 #include <QEvent>
+#include <gtest/gtest.h>
 #include <thread>
 
 #include "support/free_ports.h"

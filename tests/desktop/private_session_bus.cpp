@@ -40,9 +40,15 @@ bool EmitScreenSaverActive(const std::string& service, const std::string& path, 
   const std::string script =
       "import dbus, dbus.service\n"
       "bus = dbus.SessionBus()\n"
-      "name = dbus.service.BusName('" + service + "', bus)\n"
-      "msg = dbus.lowlevel.SignalMessage('" + path + "', '" + service + "', 'ActiveChanged')\n"
-      "msg.append(dbus.Boolean(" + (active ? "True" : "False") + "))\n"
+      "name = dbus.service.BusName('" +
+      service +
+      "', bus)\n"
+      "msg = dbus.lowlevel.SignalMessage('" +
+      path + "', '" + service +
+      "', 'ActiveChanged')\n"
+      "msg.append(dbus.Boolean(" +
+      (active ? "True" : "False") +
+      "))\n"
       "bus.send_message(msg)\n"
       "bus.flush()\n";
   const std::string command = "/usr/bin/python3 -c \"" + script + "\"";

@@ -1,8 +1,7 @@
 #include "desktop/session/session_lock_listener.h"
 
-#include <gtest/gtest.h>
-
 #include <QSignalSpy>
+#include <gtest/gtest.h>
 
 namespace vorlink::platform {
 namespace {

@@ -1,9 +1,8 @@
-#include <gtest/gtest.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QSignalSpy>
+#include <gtest/gtest.h>
 #include <thread>
 
 #include "desktop/ui/about_dialog.h"
@@ -61,26 +60,30 @@ TEST(AboutBox, ShowsProductAndVersion) {
   EXPECT_EQ(about.VersionText(), "NESTO Zanthe - 4.5.23.1 版");
 }
 
-TEST(FileDialog, WithoutADisplayAnswersAsCancelled) {
-  EXPECT_EQ(SelectFileDialog(""), QString());
-}
+TEST(FileDialog, WithoutADisplayAnswersAsCancelled) { EXPECT_EQ(SelectFileDialog(""), QString()); }
 
 TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
   QObject context;
   std::atomic<bool> stopping{false};
-  EXPECT_EQ(RunOnUiThread<int>(&context, [] { return 7; }, -1, stopping), 7) << "direct on the UI thread";
+  EXPECT_EQ(RunOnUiThread<int>(
+                &context, [] { return 7; }, -1, stopping),
+            7)
+      << "direct on the UI thread";
 
   std::atomic<int> from_worker{0};
   std::thread worker([&] {
-    from_worker = RunOnUiThread<int>(&context, [&] { return QThread::currentThread() == context.thread() ? 1 : 2; },
-                                     -1, stopping);
+    from_worker = RunOnUiThread<int>(
+        &context, [&] { return QThread::currentThread() == context.thread() ? 1 : 2; }, -1, stopping);
   });
   while (from_worker.load() == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   worker.join();
   EXPECT_EQ(from_worker.load(), 1);
 
   int stopped = 0;
-  std::thread late([&] { stopped = RunOnUiThread<int>(&context, [] { return 5; }, -1, stopping); });
+  std::thread late([&] {
+    stopped = RunOnUiThread<int>(
+        &context, [] { return 5; }, -1, stopping);
+  });
   stopping = true;  // the UI thread never runs the work: the worker must not hang
   late.join();
   EXPECT_EQ(stopped, -1);
@@ -93,8 +96,8 @@ TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "log/log_line_store.h"
 #include "desktop/ui/show_log_dialog.h"
+#include "log/log_line_store.h"
 
 namespace vorlink {
 namespace {

@@ -12,10 +12,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "trust/override_entry.h"
-#include "trust/override_file.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
+#include "trust/override_entry.h"
+#include "trust/override_file.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -27,7 +27,7 @@ void Check(bool ok) {
 const std::vector<std::string>& Entries() {
   static const std::vector<std::string> entries = [] {
     const auto cert = vorlink::platform::EmbeddedResourceSource().Load(vorlink::platform::kLocalhostResourceType,
-                                                                        vorlink::platform::kIdrLocalCert);
+                                                                       vorlink::platform::kIdrLocalCert);
     const auto fields = vorlink::ComputeOverrideFields(cert.bytes);
     std::vector<std::string> lines;
     for (int port : {48200, 48201, 48202}) lines.push_back(vorlink::OverrideEntryLine(port, *fields));

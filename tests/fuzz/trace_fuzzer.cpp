@@ -3,11 +3,11 @@
 // Checks the frame of each trace (first and last line, every line ended
 // by LF) and that a long value or body is cut before it is converted.
 
-#include <fuzzer/FuzzedDataProvider.h>
 #include <httplib.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
 
 #include "request/trace_builder.h"
 
@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::u16string asked = vorlink::BuildRequestTrace(request, FixedTime);
   Check(Framed(asked, u"https Request begin", u"http Request end"));
-  Check(asked.size() <= Bound(request.headers, request.params, request.body) + request.method.size() +
-                            request.path.size());
+  Check(asked.size() <=
+        Bound(request.headers, request.params, request.body) + request.method.size() + request.path.size());
 
   httplib::Response response;
   response.headers = request.headers;

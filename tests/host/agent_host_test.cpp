@@ -3,15 +3,14 @@
 
 #include "host/agent_host.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "platform/process/agent_process.h"
 #include "platform/resources/resource_ids.h"
-#include "text/text_codec.h"
 #include "support/free_ports.h"
 #include "support/test_paths.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {

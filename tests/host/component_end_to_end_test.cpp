@@ -3,20 +3,20 @@
 // Every case runs with the component in the agent and in a host process.
 
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 
-#include "support/child_processes.h"
+#include "component/runtime/component_runtime.h"
 #include "host/agent_host.h"
 #include "host/headless_window.h"
 #include "manifest_signer.h"
-#include "component/runtime/component_runtime.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
+#include "support/child_processes.h"
 #include "support/free_ports.h"
 #include "support/test_paths.h"
 #include "vorlink_component.h"
@@ -131,8 +131,7 @@ TEST_P(ComponentEndToEnd, APageCreatesAComponentAndCallsIt) {
   EXPECT_EQ(failed->get_header_value("EXCEPTION_WHAT"), "UNKNOWN");
   EXPECT_EQ(Post(t + "&ExecMethod=GetVersion")->body, "||0||4.5.23.1||") << "the token stays usable";
 
-  EXPECT_EQ(Journal(),
-            "5 method T:1234\n8 get\n92 method\n46 get\n7 method T:data I:1 I:0\n");
+  EXPECT_EQ(Journal(), "5 method T:1234\n8 get\n92 method\n46 get\n7 method T:data I:1 I:0\n");
 }
 
 // A token belongs to the page origin that asked for it; the same calls

@@ -3,10 +3,9 @@
 
 #include "host/server/connection_pool.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <future>
+#include <gtest/gtest.h>
 
 namespace vorlink {
 namespace {

@@ -3,15 +3,15 @@
 
 #include "host/server/https_server_host.h"
 
-#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <cstdio>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <memory>
 
-#include "log/diagnostic_log.h"
 #include "host/test_agent_server.h"
+#include "log/diagnostic_log.h"
 #include "platform/resources/resource_ids.h"
 #include "support/free_ports.h"
 #include "support/test_paths.h"
@@ -48,8 +48,7 @@ TEST_F(ServerHostTest, AnswersOnBothLoopbackAddressesOverVerifiedTls) {
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, "||-1||沒有找到指定的 DllToken, 無法執行||") << host;
   }
-  EXPECT_NE(agent_->LogText().find("https 服務已經啟動, port = (int)" + std::to_string(ports_[0])),
-            std::string::npos);
+  EXPECT_NE(agent_->LogText().find("https 服務已經啟動, port = (int)" + std::to_string(ports_[0])), std::string::npos);
 }
 
 TEST_F(ServerHostTest, EmptyGetAndHeadAreServedByTheRequestHandler) {
@@ -139,8 +138,7 @@ TEST_F(ServerHostTest, CorsHeadersOnAnswersAndPreflights) {
 }
 
 TEST_F(ServerHostTest, StopFreesThePortAndStartTakesItAgain) {
-  EXPECT_FALSE(agent_->server().InstallCertificate(Resource(platform::kIdrLocalCert),
-                                                   Resource(platform::kIdrLocalKey)))
+  EXPECT_FALSE(agent_->server().InstallCertificate(Resource(platform::kIdrLocalCert), Resource(platform::kIdrLocalKey)))
       << "installing while running must fail";
   agent_->server().Stop();
   for (int i = 0; i < 500 && agent_->server().IsRunning(); ++i) {
@@ -162,8 +160,7 @@ TEST_F(ServerHostTest, StopFreesThePortAndStartTakesItAgain) {
 // The command-line client a developer tries first, with the CA file.
 TEST_F(ServerHostTest, CurlWithTheCaFileGetsTheAnswer) {
   for (const std::string host : {"localhost", "127.0.0.1"}) {
-    const std::string command = "curl -s --max-time 10 --cacert " +
-                                test::SourcePath("resources/ORVA.crt").string() +
+    const std::string command = "curl -s --max-time 10 --cacert " + test::SourcePath("resources/ORVA.crt").string() +
                                 " -H 'Content-Type: text/plain' -d 'DLLToken=1&ExecMethod=GetVersion' " +
                                 "-w ' %{http_code}' https://" + host + ":" + std::to_string(ports_[0]) + "/";
     FILE* pipe = ::popen(command.c_str(), "r");
@@ -184,8 +181,7 @@ TEST(ServerHostPorts, APortTakenOnEitherLoopbackAddressIsSkipped) {
     AgentServer agent(ports);
     ASSERT_TRUE(agent.server().Start()) << address;
     EXPECT_EQ(agent.server().CurrentPort(), ports[1]) << address;
-    EXPECT_NE(agent.LogText().find("https 服務已經啟動, port = (int)" + std::to_string(ports[1])),
-              std::string::npos);
+    EXPECT_NE(agent.LogText().find("https 服務已經啟動, port = (int)" + std::to_string(ports[1])), std::string::npos);
     auto res = Client("127.0.0.1", ports[1])->Get("/");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);

@@ -3,10 +3,8 @@
 // answered, within the library's read time-out and a generous margin.
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <httplib.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -16,13 +14,15 @@
 
 #include <atomic>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <mutex>
+#include <net/if.h>
 #include <thread>
 
-#include "tls/tls_credentials.h"
 #include "host/test_agent_server.h"
 #include "platform/resources/resource_ids.h"
 #include "support/free_ports.h"
+#include "tls/tls_credentials.h"
 
 namespace vorlink {
 namespace {
@@ -139,8 +139,9 @@ TEST_F(ListenerHardening, NothingAnswersOnTheMachinesOtherAddresses) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     const socklen_t len = a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
     char text[INET6_ADDRSTRLEN] = {};
-    const void* raw = a.ss_family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&a)->sin_addr)
-                                             : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&a)->sin6_addr);
+    const void* raw = a.ss_family == AF_INET
+                          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&a)->sin_addr)
+                          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&a)->sin6_addr);
     ::inet_ntop(a.ss_family, raw, text, sizeof text);
     EXPECT_NE(::connect(fd, reinterpret_cast<const sockaddr*>(&a), len), 0) << text;
     ::close(fd);

@@ -3,10 +3,10 @@
 
 #include "host/server/open_file_limit.h"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <gtest/gtest.h>
 
 namespace vorlink {
 namespace {
@@ -18,9 +18,9 @@ TEST(OpenFileLimit, RaisesTheSoftLimitButNeverLowersIt) {
   if (hard < 512) GTEST_SKIP() << "hard limit " << hard;
   const rlim_t wanted = std::min<rlim_t>(hard, kWantedOpenFiles);
   const std::pair<rlim_t, rlim_t> cases[] = {
-      {256, wanted},   // a low soft limit goes up
+      {256, wanted},     // a low soft limit goes up
       {wanted, wanted},  // already there
-      {hard, hard},    // above what is wanted: left alone
+      {hard, hard},      // above what is wanted: left alone
   };
   for (const auto& [soft, expected] : cases) {
     rlimit set{soft, hard};

@@ -1,8 +1,7 @@
 #include "host/test_agent_server.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "log/diagnostic_log.h"
+#include "host/no_component_services.h"
 #include "host/server/https_server_host.h"
+#include "log/diagnostic_log.h"
 #include "request/field_parser.h"
 #include "request/request_endpoint.h"
-#include "host/no_component_services.h"
 #include "support/test_paths.h"
 
 namespace vorlink::test {

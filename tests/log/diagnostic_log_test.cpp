@@ -1,14 +1,13 @@
 #include "log/diagnostic_log.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 #include <set>
 #include <sstream>
 #include <thread>
 
-#include "text/text_codec.h"
 #include "support/test_paths.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {
@@ -50,7 +49,7 @@ TEST_F(DiagnosticLogTest, ScanPicksTheLastFileOfTheRunFromOne) {
     for (int i : c.existing) Touch(7, i);
     Touch(6, 9);  // another day's files do not count
     auto owned = MakeLog();
-  auto& log = *owned;
+    auto& log = *owned;
     log.ScanLogIndex();
     EXPECT_EQ(log.CurrentIndex(), c.index) << ::testing::PrintToString(c.existing);
   }

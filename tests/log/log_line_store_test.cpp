@@ -1,15 +1,16 @@
 #include "log/log_line_store.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <random>
 #include <vector>
 
 namespace vorlink {
 namespace {
 
-std::size_t Lines(const std::u16string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\n')); }
+std::size_t Lines(const std::u16string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\n'));
+}
 
 TEST(LogLineStore, KeepsTheNewestLinesAndNeverMoreThan101) {
   LogLineStore store;

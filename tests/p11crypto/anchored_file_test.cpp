@@ -3,10 +3,9 @@
 
 #include "p11crypto/files/anchored_file.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <functional>
+#include <gtest/gtest.h>
 
 #include "scratch_home.h"
 
@@ -26,15 +25,19 @@ struct Swapped {
 const Swapped kWork[] = {
     {"replace", [](const AllowedPath& p) { return ReplaceFile(p, "new"); }, 0},
     {"append", [](const AllowedPath& p) { return AppendToFile(p, "new"); }, ELOOP},
-    {"read", [](const AllowedPath& p) {
+    {"read",
+     [](const AllowedPath& p) {
        std::string bytes;
        std::uint64_t size = 0;
        return ReadWholeFile(p, 100, bytes, size);
-     }, ELOOP},
-    {"chunk", [](const AllowedPath& p) {
+     },
+     ELOOP},
+    {"chunk",
+     [](const AllowedPath& p) {
        std::string bytes;
        return ReadFileChunk(p, 0, 10, bytes);
-     }, ELOOP},
+     },
+     ELOOP},
     {"delete", [](const AllowedPath& p) { return DeleteFile(p); }, EINVAL},
 };
 

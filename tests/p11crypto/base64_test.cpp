@@ -13,18 +13,21 @@ TEST(Base64, DecodesWhatEncodeWritesAndRefusesTheRest) {
     std::optional<std::string> bytes;
   } cases[] = {
       {"", ""},
-      {"Zg==", "f"}, {"Zm8=", "fo"}, {"Zm9v", "foo"},
-      {"Zg", std::nullopt}, {"Zm8", std::nullopt},  // padding is required
+      {"Zg==", "f"},
+      {"Zm8=", "fo"},
+      {"Zm9v", "foo"},
+      {"Zg", std::nullopt},
+      {"Zm8", std::nullopt},   // padding is required
       {"Zh==", std::nullopt},  // stray bits after the last byte
       {"Zm9v\r\nYmFy \t", "foobar"},
       {"AP8=", std::string("\0\xff", 2)},
-      {"Z", std::nullopt},       // six bits make no byte
-      {"Zg=", std::nullopt},     // half the padding
+      {"Z", std::nullopt},    // six bits make no byte
+      {"Zg=", std::nullopt},  // half the padding
       {"Zg===", std::nullopt},
       {"=Zg=", std::nullopt},
       {"Zg==Zg==", std::nullopt},  // nothing after the padding
       {"Zm9v=", std::nullopt},
-      {"Zm-v", std::nullopt},    // the URL alphabet is not this one
+      {"Zm-v", std::nullopt},  // the URL alphabet is not this one
       {std::string("Zm9v\0", 5), std::nullopt},
   };
   for (const auto& c : cases) {

@@ -1,8 +1,8 @@
 #include "component_client.h"
 
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 
+#include <gtest/gtest.h>
 #include <stdexcept>
 
 namespace vorlink::test {

@@ -18,7 +18,7 @@ struct CallResult {
   std::int32_t status = 0;  // VORLINK_S_OK or the failure
   std::int64_t integer = 0;
   double real = 0;
-  std::string text;         // UTF-8
+  std::string text;  // UTF-8
   std::uint16_t type = 0;
 };
 

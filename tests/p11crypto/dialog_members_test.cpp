@@ -2,11 +2,10 @@
 // folders and files allow, cancelled dialogs, the wait window, and hosts
 // that offer less (none at all, or an older, shorter table).
 
-#include <gtest/gtest.h>
-
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <optional>
 
 #include "component_client.h"
@@ -17,8 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum Dispid { kSaveFile = 44, kOpenFile = 45, kSelectFolderResult = 35, kSelectFolder = 50, kSelectFiles = 64,
-              kFilesResult = 65, kBeginAnimate = 66, kEndAnimate = 67, kSetMessage = 68 };
+enum Dispid {
+  kSaveFile = 44,
+  kOpenFile = 45,
+  kSelectFolderResult = 35,
+  kSelectFolder = 50,
+  kSelectFiles = 64,
+  kFilesResult = 65,
+  kBeginAnimate = 66,
+  kEndAnimate = 67,
+  kSetMessage = 68
+};
 constexpr std::int32_t kFileNotAllowed = 0x500A, kFileError = 0x500B, kCancelled = 0x500C;
 
 // Answers the dialogs with set texts and records every call.
@@ -31,10 +39,16 @@ struct FakeHost {
   FakeHost() {
     table.size = sizeof(table);
     table.context = this;
-    table.select_folder = [](void* c, const char* title) { return Self(c).Answer("folder:" + std::string(title), Self(c).folder); };
-    table.select_files = [](void* c, const char* title) { return Self(c).Answer("files:" + std::string(title), Self(c).files); };
+    table.select_folder = [](void* c, const char* title) {
+      return Self(c).Answer("folder:" + std::string(title), Self(c).folder);
+    };
+    table.select_files = [](void* c, const char* title) {
+      return Self(c).Answer("files:" + std::string(title), Self(c).files);
+    };
     table.begin_wait = [](void* c, const char* message) { Self(c).calls.push_back("begin:" + std::string(message)); };
-    table.set_wait_message = [](void* c, const char* message) { Self(c).calls.push_back("set:" + std::string(message)); };
+    table.set_wait_message = [](void* c, const char* message) {
+      Self(c).calls.push_back("set:" + std::string(message));
+    };
     table.end_wait = [](void* c) { Self(c).calls.push_back("end"); };
     table.free_text = [](void* c, char* text) {
       --Self(c).texts_out;

@@ -8,8 +8,20 @@
 namespace vorlink::test {
 namespace {
 
-enum Dispid { kToBig5 = 36, kBig5 = 37, kToUtf8 = 38, kUtf8 = 39, kB64Encode = 40, kEncoded = 41, kB64Decode = 42,
-              kDecoded = 43, kSha1 = 48, kSha1Data = 49, kFromBig5 = 62, kUnicode = 63 };
+enum Dispid {
+  kToBig5 = 36,
+  kBig5 = 37,
+  kToUtf8 = 38,
+  kUtf8 = 39,
+  kB64Encode = 40,
+  kEncoded = 41,
+  kB64Decode = 42,
+  kDecoded = 43,
+  kSha1 = 48,
+  kSha1Data = 49,
+  kFromBig5 = 62,
+  kUnicode = 63
+};
 constexpr std::int32_t kBadArgument = 0x5005, kConversionFailed = 0x500E;
 
 const std::string kChinese = "中華民國憑證管理中心";
@@ -23,8 +35,16 @@ class EncodingMembers : public ::testing::Test {
 TEST_F(EncodingMembers, Base64MatchesTheStandardVectorsBothWays) {
   const struct {
     std::string text, base64;
-  } cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-               {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"中", "5Lit"}, {"😀", "8J+YgA=="}, {"a\nb", "YQpi"}};
+  } cases[] = {{"", ""},
+               {"f", "Zg=="},
+               {"fo", "Zm8="},
+               {"foo", "Zm9v"},
+               {"foob", "Zm9vYg=="},
+               {"fooba", "Zm9vYmE="},
+               {"foobar", "Zm9vYmFy"},
+               {"中", "5Lit"},
+               {"😀", "8J+YgA=="},
+               {"a\nb", "YQpi"}};
   for (const auto& c : cases) {
     ASSERT_EQ(component_.Method(kB64Encode, {c.text}), 0) << c.text;
     EXPECT_EQ(component_.Text(kEncoded), c.base64) << c.text;
@@ -41,20 +61,15 @@ TEST_F(EncodingMembers, Base64DecodeAcceptsLinesButNothingLoose) {
     std::int32_t code;
     std::string text;
   } cases[] = {
-      {"Zm9v\r\nYmFy\n", 0, "foobar"},  // PEM-style lines
-      {" Zm 9v ", 0, "foo"},
-      {"Zg", kBadArgument, ""},         // padding left off
-      {"Zm8", kBadArgument, ""},
-      {"Z", kBadArgument, ""},          // six bits are no byte
-      {"Zg=", kBadArgument, ""},        // half the padding
-      {"Zg===", kBadArgument, ""},
-      {"Zm9v=", kBadArgument, ""},      // padding after a whole group
-      {"=Zm9", kBadArgument, ""},
-      {"Zg==Zg==", kBadArgument, ""},   // data after the end
-      {"Zh==", kBadArgument, ""},       // stray bits: a second spelling of "f"
-      {"Zm9v!", kBadArgument, ""},
-      {"Zm9v-_", kBadArgument, ""},     // the URL alphabet is not this one
-      {"/wAB", kConversionFailed, ""},  // bytes FF 00 01 are no UTF-8 text
+      {"Zm9v\r\nYmFy\n", 0, "foobar"},                                  // PEM-style lines
+      {" Zm 9v ", 0, "foo"},           {"Zg", kBadArgument, ""},        // padding left off
+      {"Zm8", kBadArgument, ""},       {"Z", kBadArgument, ""},         // six bits are no byte
+      {"Zg=", kBadArgument, ""},                                        // half the padding
+      {"Zg===", kBadArgument, ""},     {"Zm9v=", kBadArgument, ""},     // padding after a whole group
+      {"=Zm9", kBadArgument, ""},      {"Zg==Zg==", kBadArgument, ""},  // data after the end
+      {"Zh==", kBadArgument, ""},                                       // stray bits: a second spelling of "f"
+      {"Zm9v!", kBadArgument, ""},     {"Zm9v-_", kBadArgument, ""},    // the URL alphabet is not this one
+      {"/wAB", kConversionFailed, ""},                                  // bytes FF 00 01 are no UTF-8 text
   };
   for (const auto& c : cases) {
     ASSERT_EQ(component_.Method(kB64Decode, {std::string("Zm9vYmFy")}), 0);
@@ -105,8 +120,8 @@ TEST_F(EncodingMembers, Big5RefusesWhatItCannotHoldOrRead) {
     std::string argument;
     std::int32_t code;
   } cases[] = {
-      {kToBig5, "憑證😀", kConversionFailed},  // no emoji in CP950
-      {kToBig5, "한국어", kConversionFailed},   // nor Hangul
+      {kToBig5, "憑證😀", kConversionFailed},   // no emoji in CP950
+      {kToBig5, "한국어", kConversionFailed},  // nor Hangul
       {kFromBig5, "pA==", kConversionFailed},  // a lone lead byte A4
       {kFromBig5, "pH8=", kConversionFailed},  // A4 7F: no such code
       {kFromBig5, "not Base64!", kBadArgument},

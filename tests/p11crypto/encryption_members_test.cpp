@@ -10,12 +10,26 @@
 namespace vorlink::test {
 namespace {
 
-enum Dispid { kInitialize = 1, kSelect = 4, kLogin = 5, kGenSecretKey = 15, kEncryptData = 16, kDecryptData = 17,
-              kEncryptSecretKey = 18, kDecryptSecretKey = 19, kEncrypted = 23, kDecrypted = 24, kWrappedKey = 25,
-              kPkcs7Encrypt = 58, kEnvelope = 59, kPkcs7Decrypt = 60, kOpened = 61, kEncryptSecretKeyOaep = 97,
-              kDecryptSecretKeyOaep = 98 };
-constexpr std::int32_t kNotInitialized = 0x5001, kBadArgument = 0x5005, kKeyNotFound = 0x5007,
-                       kCryptoFailed = 0x5008;
+enum Dispid {
+  kInitialize = 1,
+  kSelect = 4,
+  kLogin = 5,
+  kGenSecretKey = 15,
+  kEncryptData = 16,
+  kDecryptData = 17,
+  kEncryptSecretKey = 18,
+  kDecryptSecretKey = 19,
+  kEncrypted = 23,
+  kDecrypted = 24,
+  kWrappedKey = 25,
+  kPkcs7Encrypt = 58,
+  kEnvelope = 59,
+  kPkcs7Decrypt = 60,
+  kOpened = 61,
+  kEncryptSecretKeyOaep = 97,
+  kDecryptSecretKeyOaep = 98
+};
+constexpr std::int32_t kNotInitialized = 0x5001, kBadArgument = 0x5005, kKeyNotFound = 0x5007, kCryptoFailed = 0x5008;
 
 class EncryptionMembers : public ::testing::Test {
  protected:
@@ -43,8 +57,8 @@ class EncryptionMembers : public ::testing::Test {
 TEST_F(EncryptionMembers, EnvelopesOpenOnTheTokenForEveryWayOfNamingItsCertificate) {
   Login();
   const std::string recipients[] = {"", PemBody(user_pem_), user_pem_};  // chosen, Base64 DER, PEM
-  for (const std::string& content : {std::string(), std::string("hello"), std::string("中華民國憑證管理中心"),
-                                     std::string(5000, 'z')}) {
+  for (const std::string& content :
+       {std::string(), std::string("hello"), std::string("中華民國憑證管理中心"), std::string(5000, 'z')}) {
     for (const std::string& recipient : recipients) {
       const std::string envelope = Seal(content, recipient);
       ASSERT_EQ(component_.Method(kPkcs7Decrypt, {envelope}), 0) << component_.ErrorMessage();

@@ -2,12 +2,11 @@
 // HOME: chunk boundaries, refusals that must leave the output untouched,
 // and paths outside the folders the component may touch.
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 
@@ -19,8 +18,19 @@ namespace vorlink::test {
 namespace {
 namespace fs = std::filesystem;
 
-enum Dispid { kGenSecretKey = 15, kDecryptData = 17, kDecrypted = 24, kEncodeFile = 74, kDecodeFile = 75,
-              kEncFile = 77, kDecFile = 79, kEncFilePath = 82, kDecFilePath = 84, kEncodePath = 89, kDecodePath = 90 };
+enum Dispid {
+  kGenSecretKey = 15,
+  kDecryptData = 17,
+  kDecrypted = 24,
+  kEncodeFile = 74,
+  kDecodeFile = 75,
+  kEncFile = 77,
+  kDecFile = 79,
+  kEncFilePath = 82,
+  kDecFilePath = 84,
+  kEncodePath = 89,
+  kDecodePath = 90
+};
 constexpr std::int32_t kBadArgument = 0x5005, kVerifyFailed = 0x5009, kFileNotAllowed = 0x500A, kFileError = 0x500B,
                        kNoData = 0x500D;
 

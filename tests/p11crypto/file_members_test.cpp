@@ -1,12 +1,12 @@
 // The file members: confinement to the allowed folders, round trips,
 // chunked reads, and files that are never left half written.
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <gtest/gtest.h>
 #include <memory>
 
 #include "component_client.h"
@@ -17,11 +17,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum Dispid { kErrorMsg = 11, kSaveFile = 44, kOpenFile = 45, kFileSize = 46, kFileData = 47, kLoadFile = 69,
-              kLoadFileData = 70, kAppendFile = 71, kMoveFile = 72, kDeleteFile = 73, kAppendFilePath = 80,
-              kLoadFileDataSize = 85, kAppendDataSize = 86, kUserFolder = 87, kClearLoadData = 88, kTempFree = 92 };
-constexpr std::int32_t kBadArgument = 0x5005, kFileNotAllowed = 0x500A, kFileError = 0x500B,
-                       kConversionFailed = 0x500E;
+enum Dispid {
+  kErrorMsg = 11,
+  kSaveFile = 44,
+  kOpenFile = 45,
+  kFileSize = 46,
+  kFileData = 47,
+  kLoadFile = 69,
+  kLoadFileData = 70,
+  kAppendFile = 71,
+  kMoveFile = 72,
+  kDeleteFile = 73,
+  kAppendFilePath = 80,
+  kLoadFileDataSize = 85,
+  kAppendDataSize = 86,
+  kUserFolder = 87,
+  kClearLoadData = 88,
+  kTempFree = 92
+};
+constexpr std::int32_t kBadArgument = 0x5005, kFileNotAllowed = 0x500A, kFileError = 0x500B, kConversionFailed = 0x500E;
 
 std::string AllBytes() {
   std::string bytes;
@@ -56,16 +70,16 @@ TEST_F(FileMembers, NothingOutsideTheAllowedFoldersIsTouched) {
   fs::create_symlink(home_.outside() / "planted.txt", In("dangling"));
   ScratchHome::Write(In("inside.txt"), "inside");
   const std::string cases[] = {
-      home_.secret().string(),                // absolute, elsewhere
-      "/etc/passwd",                          //
-      "../../outside/secret.txt",             // relative escapes
-      "../stray.txt",                         // the home folder itself is not allowed
-      "to-outside/secret.txt",                // through a folder link
-      "secret-link",                          // a file link leading out
-      "dangling",                             // a link to a file that does not exist yet
-      "to-outside/../../outside/secret.txt",  //
+      home_.secret().string(),                            // absolute, elsewhere
+      "/etc/passwd",                                      //
+      "../../outside/secret.txt",                         // relative escapes
+      "../stray.txt",                                     // the home folder itself is not allowed
+      "to-outside/secret.txt",                            // through a folder link
+      "secret-link",                                      // a file link leading out
+      "dangling",                                         // a link to a file that does not exist yet
+      "to-outside/../../outside/secret.txt",              //
       std::string("..\0x/..\0x/outside/secret.txt", 28),  // a NUL would cut the name before ".."
-      home_.working().string(),               // the folder itself is no file
+      home_.working().string(),                           // the folder itself is no file
       ".",
   };
   for (const std::string& path : cases) {
@@ -92,10 +106,10 @@ TEST_F(FileMembers, NothingOutsideTheAllowedFoldersIsTouched) {
 
 TEST_F(FileMembers, SavedDataReadsBackAsTextOrBase64) {
   const struct {
-    std::string data;    // as SaveFile gets it
-    std::string bytes;   // what lands in the file
-    std::int32_t mode;   // for OpenFile
-    std::string read;    // what getFileData gives
+    std::string data;   // as SaveFile gets it
+    std::string bytes;  // what lands in the file
+    std::int32_t mode;  // for OpenFile
+    std::string read;   // what getFileData gives
   } cases[] = {
       {"plain text\r\n", "plain text\r\n", 0, "plain text\r\n"},
       {"中文 ✓ 𝄞", "中文 ✓ 𝄞", 0, "中文 ✓ 𝄞"},
@@ -130,7 +144,8 @@ TEST_F(FileMembers, ReplacingAFileKeepsItsPermissionsAndLeavesNoTemporaryFile) {
   fs::permissions(In("private.txt"), fs::perms::owner_read | fs::perms::owner_write);
   ASSERT_EQ(Call(kSaveFile, {std::string("private.txt"), std::string("new")}), 0);
   EXPECT_EQ(ReadFileText(In("private.txt")), "new");
-  EXPECT_EQ(fs::status(In("private.txt")).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(In("private.txt")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(std::distance(fs::directory_iterator(home_.working()), fs::directory_iterator()), 1);
 }
 
@@ -164,9 +179,15 @@ TEST_F(FileMembers, LoadFileReadsChunksAsBase64) {
     std::string base64;  // the chunk
     std::int64_t size;
   } cases[] = {
-      {0, 4, 0, "MDEyMw==", 4}, {8, 4, 0, "ODk=", 2}, {10, 4, 0, "", 0}, {1000, 1, 0, "", 0},
-      {-1, 4, kBadArgument, "", 0}, {0, 0, kBadArgument, "", 0}, {0, -5, kBadArgument, "", 0},
-      {0, (4 << 20) + 1, kBadArgument, "", 0}, {0, 4 << 20, 0, "MDEyMzQ1Njc4OQ==", 10},
+      {0, 4, 0, "MDEyMw==", 4},
+      {8, 4, 0, "ODk=", 2},
+      {10, 4, 0, "", 0},
+      {1000, 1, 0, "", 0},
+      {-1, 4, kBadArgument, "", 0},
+      {0, 0, kBadArgument, "", 0},
+      {0, -5, kBadArgument, "", 0},
+      {0, (4 << 20) + 1, kBadArgument, "", 0},
+      {0, 4 << 20, 0, "MDEyMzQ1Njc4OQ==", 10},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.offset) + "+" + std::to_string(c.length));

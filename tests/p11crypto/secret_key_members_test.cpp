@@ -2,8 +2,9 @@
 // against an independent AES-GCM and HMAC with the key unwrapped by a
 // software recipient; and the refusals for missing keys and changed data.
 
-#include <gtest/gtest.h>
 #include <openssl/evp.h>
+
+#include <gtest/gtest.h>
 
 #include "component_client.h"
 #include "software_recipient.h"
@@ -11,8 +12,18 @@
 namespace vorlink::test {
 namespace {
 
-enum Dispid { kGenSecretKey = 15, kEncryptData = 16, kDecryptData = 17, kEncryptSecretKey = 18, kEncrypted = 23,
-              kDecrypted = 24, kWrappedKey = 25, kMac = 51, kMacData = 52, kEncryptSecretKeyOaep = 97 };
+enum Dispid {
+  kGenSecretKey = 15,
+  kEncryptData = 16,
+  kDecryptData = 17,
+  kEncryptSecretKey = 18,
+  kEncrypted = 23,
+  kDecrypted = 24,
+  kWrappedKey = 25,
+  kMac = 51,
+  kMacData = 52,
+  kEncryptSecretKeyOaep = 97
+};
 constexpr std::int32_t kBadArgument = 0x5005, kVerifyFailed = 0x5009, kNoData = 0x500D;
 
 // AES-256-GCM over IV (12) | ciphertext | tag (16), outside the component.
@@ -69,8 +80,8 @@ TEST_F(SecretKeyMembers, EveryKeyMemberNeedsAKeyFirst) {
 
 TEST_F(SecretKeyMembers, EncryptDataRoundTripsAndNeverRepeatsItself) {
   ASSERT_EQ(component_.Method(kGenSecretKey), 0);
-  for (const std::string& text : {std::string(), std::string("a"), std::string("中華民國憑證管理中心"),
-                                  std::string(100000, 'x')}) {
+  for (const std::string& text :
+       {std::string(), std::string("a"), std::string("中華民國憑證管理中心"), std::string(100000, 'x')}) {
     const std::string first = Encrypt(text), second = Encrypt(text);
     EXPECT_NE(first, second) << "a fresh IV each time";
     EXPECT_EQ(FromBase64(first).size(), 12 + text.size() + 16);

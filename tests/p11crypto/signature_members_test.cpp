@@ -1,10 +1,9 @@
 // Certificates and CMS signatures made by the token, checked by the
 // component itself and by the openssl command line.
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "component_client.h"
 #include "support/test_paths.h"
@@ -15,10 +14,33 @@ namespace {
 namespace fs = std::filesystem;
 
 enum Dispid {
-  kInitialize = 1, kSelect = 4, kLogin = 5, kSign = 7, kSignature = 8, kVerify = 9, kCardCert = 12, kCert = 13,
-  kSignCert = 20, kVerifyCert = 21, kVerifyContent = 22, kParse = 26, kIssuer = 27, kVersion = 28, kSerial = 29,
-  kNotBefore = 30, kNotAfter = 31, kPublicKey = 32, kSubject = 33, kCardCertSerial = 54, kCardCertSerialText = 55,
-  kCommonName = 56, kContentBase64 = 57, kSignFile = 76, kVerifyFile = 78, kSignFilePath = 81, kSignBigFile = 95,
+  kInitialize = 1,
+  kSelect = 4,
+  kLogin = 5,
+  kSign = 7,
+  kSignature = 8,
+  kVerify = 9,
+  kCardCert = 12,
+  kCert = 13,
+  kSignCert = 20,
+  kVerifyCert = 21,
+  kVerifyContent = 22,
+  kParse = 26,
+  kIssuer = 27,
+  kVersion = 28,
+  kSerial = 29,
+  kNotBefore = 30,
+  kNotAfter = 31,
+  kPublicKey = 32,
+  kSubject = 33,
+  kCardCertSerial = 54,
+  kCardCertSerialText = 55,
+  kCommonName = 56,
+  kContentBase64 = 57,
+  kSignFile = 76,
+  kVerifyFile = 78,
+  kSignFilePath = 81,
+  kSignBigFile = 95,
   kVerifyBigFile = 96,
 };
 constexpr std::int32_t kBadArgument = 0x5005, kCertificateNotFound = 0x5006, kKeyNotFound = 0x5007,
@@ -92,7 +114,8 @@ TEST_F(Signatures, ReadsTheTokensCertificateByIndex) {
 
 TEST_F(Signatures, ParsesCertificatesGivenAsBase64OrPem) {
   const std::string base64 = Base64OfPem(token_->user_pem());
-  for (const std::string& input : {base64, ReadFileText(token_->user_pem()), base64.substr(0, 64) + "\r\n" + base64.substr(64)}) {
+  for (const std::string& input :
+       {base64, ReadFileText(token_->user_pem()), base64.substr(0, 64) + "\r\n" + base64.substr(64)}) {
     ASSERT_EQ(component_->Method(kParse, {input}), 0);
     EXPECT_EQ(component_->Text(kSubject), "CN=Vorlink Test User,O=Vorlink Test,C=TW");
     EXPECT_EQ(component_->Text(kIssuer), "CN=Vorlink Test CA,O=Vorlink Test");
@@ -102,7 +125,8 @@ TEST_F(Signatures, ParsesCertificatesGivenAsBase64OrPem) {
     EXPECT_FALSE(component_->Text(kSerial).empty());
     EXPECT_EQ(component_->Text(kPublicKey).rfind("MIIBIjANBgkqhkiG9w0BAQEFAA", 0), 0u) << "RSA SubjectPublicKeyInfo";
   }
-  for (const std::string& bad : {std::string(), std::string("not base64!"), std::string("AAAA"), base64.substr(0, 100)}) {
+  for (const std::string& bad :
+       {std::string(), std::string("not base64!"), std::string("AAAA"), base64.substr(0, 100)}) {
     EXPECT_EQ(component_->Method(kParse, {bad}), kBadArgument) << bad;
   }
 }
@@ -116,15 +140,15 @@ TEST_F(Signatures, SigningNeedsTheLoginThatShowsTheKey) {
 TEST_F(Signatures, AttachedAndDetachedSignaturesVerifyHereAndInOpenssl) {
   Login();
   const std::string text = "交易內容: 轉帳 1000 元\r\nline two\n\0binary";
-  const struct {
-    std::int32_t detached, hash;
-  } cases[] = {{0, 0}, {1, 0}, {0, 1}, {1, 384}, {0, 512}, {1, 256}};
+  const struct { std::int32_t detached, hash; } cases[] = {{0, 0}, {1, 0}, {0, 1}, {1, 384}, {0, 512}, {1, 256}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "detached " << c.detached << " hash " << c.hash);
     ASSERT_EQ(component_->Method(kSign, {text, c.detached, c.hash}), 0) << component_->ErrorMessage();
     const std::string signature = component_->Text(kSignature);
     EXPECT_EQ(OpensslVerify(signature, c.detached ? text : "").substr(0, 3), "ok\n");
-    ASSERT_EQ(component_->Method(kVerify, {signature, c.detached ? text : "", ReadFileText(token_->ca_pem()), std::string()}), 0)
+    ASSERT_EQ(
+        component_->Method(kVerify, {signature, c.detached ? text : "", ReadFileText(token_->ca_pem()), std::string()}),
+        0)
         << component_->ErrorMessage();
     EXPECT_EQ(component_->Text(kVerifyContent), text);
     EXPECT_EQ(component_->Text(kVerifyCert), Base64OfPem(token_->user_pem()));
@@ -146,7 +170,7 @@ TEST_F(Signatures, VerifyRejectsTamperingAndStrangers) {
 
   const fs::path other = home_.path() / "other";
   Shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout '" + other.string() + ".key' -out '" + other.string() +
-      ".pem' -subj /CN=Other -days 1");
+        ".pem' -subj /CN=Other -days 1");
   const std::string ca = ReadFileText(token_->ca_pem());
   const struct {
     std::string name, signature, content, trusted;
@@ -184,7 +208,7 @@ TEST_F(Signatures, SignsAndVerifiesFilesInTheWorkingFolderOnly) {
   const std::string signature_path = component_->Text(kSignFilePath);
   EXPECT_EQ(signature_path, (folder / "contract.bin.p7s").string());
   EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in '" + signature_path + "' -content '" + file.string() +
-                "' -CAfile '" + token_->ca_pem().string() + "' -purpose any -out /dev/null")
+                  "' -CAfile '" + token_->ca_pem().string() + "' -purpose any -out /dev/null")
                 .substr(0, 3),
             "ok\n");
   EXPECT_EQ(component_->Method(kVerifyFile, {file.string(), signature_path}), 0) << component_->ErrorMessage();

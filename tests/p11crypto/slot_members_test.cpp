@@ -9,8 +9,17 @@
 namespace vorlink::test {
 namespace {
 
-enum Dispid { kInitialize = 1, kSlots = 3, kSelect = 4, kLogin = 5, kLogout = 6, kFinalize = 10, kChangePin = 14,
-              kEnumerate = 53, kInitSlot = 91 };
+enum Dispid {
+  kInitialize = 1,
+  kSlots = 3,
+  kSelect = 4,
+  kLogin = 5,
+  kLogout = 6,
+  kFinalize = 10,
+  kChangePin = 14,
+  kEnumerate = 53,
+  kInitSlot = 91
+};
 constexpr std::int32_t kNotInitialized = 0x5001, kModuleLoadFailed = 0x5002, kNoTokenSelected = 0x5003,
                        kTokenNotFound = 0x5004;
 constexpr std::int32_t kPinIncorrect = 0xA0;
@@ -47,8 +56,13 @@ TEST_F(SlotMembers, ListsTheTokenAndSelectsItByIndexLabelOrSerial) {
   const struct {
     std::string wanted;
     std::int32_t code;
-  } cases[] = {{"0", 0}, {kTokenLabel, 0}, {serial, 0}, {"1", kTokenNotFound}, {"-1", kTokenNotFound},
-               {"No Such Token", kTokenNotFound}, {"", kTokenNotFound}};
+  } cases[] = {{"0", 0},
+               {kTokenLabel, 0},
+               {serial, 0},
+               {"1", kTokenNotFound},
+               {"-1", kTokenNotFound},
+               {"No Such Token", kTokenNotFound},
+               {"", kTokenNotFound}};
   for (const auto& c : cases) EXPECT_EQ(component_.Method(kSelect, {c.wanted}), c.code) << c.wanted;
 }
 
@@ -79,7 +93,8 @@ TEST(SlotMembersOwnToken, ChangePinAndUnblockWithTheSoPin) {
   EXPECT_EQ(component.Method(kChangePin, {std::string("999999"), std::string("654321")}), kPinIncorrect);
   EXPECT_EQ(component.Method(kChangePin, {std::string(kUserPin), std::string("654321")}), 0);
   EXPECT_EQ(component.Method(kLogin, {std::string(kUserPin)}), kPinIncorrect) << "the old PIN is gone";
-  EXPECT_EQ(component.Method(kInitSlot, {std::string("00000000"), std::string("111111")}), kPinIncorrect) << "wrong SO PIN";
+  EXPECT_EQ(component.Method(kInitSlot, {std::string("00000000"), std::string("111111")}), kPinIncorrect)
+      << "wrong SO PIN";
   EXPECT_EQ(component.Method(kInitSlot, {std::string(kSoPin), std::string("111111")}), 0);
   EXPECT_EQ(component.Method(kLogin, {std::string("111111")}), 0);
 }

@@ -11,16 +11,18 @@ namespace vorlink::test {
 
 std::string ToBase64(const std::string& bytes) {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                     reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   out.resize(static_cast<size_t>(length));
   return out;
 }
 
 std::string FromBase64(const std::string& base64) {
   std::string out(base64.size() / 4 * 3 + 3, '\0');
-  const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                     reinterpret_cast<const unsigned char*>(base64.data()), static_cast<int>(base64.size()));
+  const int length =
+      EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                      reinterpret_cast<const unsigned char*>(base64.data()), static_cast<int>(base64.size()));
   if (length < 0) return {};
   out.resize(static_cast<size_t>(length));
   for (auto pad = base64.rbegin(); pad != base64.rend() && *pad == '='; ++pad) out.pop_back();

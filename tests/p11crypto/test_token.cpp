@@ -1,9 +1,9 @@
 #include "test_token.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 #include "support/test_paths.h"
 
@@ -16,7 +16,7 @@ bool MakeToken(const std::filesystem::path& folder, const std::string& label) {
 }
 
 const TestToken* SharedTestToken() {
-  static TestToken* token = [] () -> TestToken* {
+  static TestToken* token = []() -> TestToken* {
     if (::access(kSoftHsmModule, R_OK) != 0) return nullptr;
     static ScratchDir scratch;
     auto* made = new TestToken{scratch.path()};

@@ -1,12 +1,12 @@
 #include "platform/process/agent_process.h"
 
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "platform/single_instance/single_instance_lock.h"
 #include "support/test_paths.h"
@@ -65,10 +65,11 @@ TEST(Restart, TheSuccessorGetsNoArgumentsAndFindsTheLockFree) {
   ::unsetenv("XDG_SESSION_ID");
   const auto report = dir.path() / "report";
   const auto successor = dir.path() / "successor with space";
-  std::ofstream(successor) << "#!/bin/sh\n"
-                           << "if flock -n \"$XDG_RUNTIME_DIR/vorlink45.lock\" true; then lock=free; else lock=held; fi\n"
-                           << "echo \"$# $lock\" > \"" << report.string() << ".tmp\"\n"
-                           << "mv \"" << report.string() << ".tmp\" \"" << report.string() << "\"\n";
+  std::ofstream(successor)
+      << "#!/bin/sh\n"
+      << "if flock -n \"$XDG_RUNTIME_DIR/vorlink45.lock\" true; then lock=free; else lock=held; fi\n"
+      << "echo \"$# $lock\" > \"" << report.string() << ".tmp\"\n"
+      << "mv \"" << report.string() << ".tmp\" \"" << report.string() << "\"\n";
   std::filesystem::permissions(successor, std::filesystem::perms::owner_all);
   SingleInstanceLock lock("vorlink45");
   ASSERT_TRUE(lock.held());

@@ -1,8 +1,7 @@
 #include "request/answer.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 #include "request/messages.h"
@@ -12,7 +11,8 @@ namespace {
 
 TEST(Answer, FormsAreFramedByDoubleBars) {
   const std::pair<std::string, std::string> cases[] = {
-      {TextAnswer(-1, messages::kInvalidFunctionName), "||-1||\xe7\x84\xa1\xe6\x95\x88\xe7\x9a\x84 Function \xe5\x90\x8d\xe7\xa8\xb1||"},
+      {TextAnswer(-1, messages::kInvalidFunctionName),
+       "||-1||\xe7\x84\xa1\xe6\x95\x88\xe7\x9a\x84 Function \xe5\x90\x8d\xe7\xa8\xb1||"},
       {TextAnswer(0, u""), "||0||||"},
       {TextAnswer(0, u"a||b"), "||0||a||b||"},
       {TextAnswer(0, u"\U0001F600"), "||0||\xed\xa0\xbd\xed\xb8\x80||"},
@@ -32,9 +32,7 @@ TEST(Answer, FormsAreFramedByDoubleBars) {
   for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
 }
 
-TEST(Answer, VersionIsTheAgentsOwn) {
-  EXPECT_EQ(TextAnswer(0, messages::kAgentVersion), "||0||4.5.23.1||");
-}
+TEST(Answer, VersionIsTheAgentsOwn) { EXPECT_EQ(TextAnswer(0, messages::kAgentVersion), "||0||4.5.23.1||"); }
 
 }  // namespace
 }  // namespace vorlink

@@ -1,7 +1,8 @@
 #include "request/field_parser.h"
 
-#include <gtest/gtest.h>
 #include <httplib.h>
+
+#include <gtest/gtest.h>
 
 #include "request/answer.h"
 #include "request/messages.h"
@@ -55,8 +56,12 @@ TEST_F(FieldParserTest, TheOriginReachesInitDllAndTheCallUnchanged) {
 }
 
 TEST_F(FieldParserTest, FirstDllTokenAndInitDllButLastExecMethodWin) {
-  Parse({{"DLLToken", "11"}, {"DLLToken", "22"}, {"ExecMethod", "A"}, {"ExecMethod", "B"},
-         {"Param3", "x"}, {"Param3", "y"}});
+  Parse({{"DLLToken", "11"},
+         {"DLLToken", "22"},
+         {"ExecMethod", "A"},
+         {"ExecMethod", "B"},
+         {"Param3", "x"},
+         {"Param3", "y"}});
   EXPECT_EQ(services_.tokens.back(), "11");
   EXPECT_EQ(services_.args[0], u"B");
   EXPECT_EQ(services_.args[3], u"y");
@@ -65,8 +70,7 @@ TEST_F(FieldParserTest, FirstDllTokenAndInitDllButLastExecMethodWin) {
 }
 
 TEST_F(FieldParserTest, BuildsTheArgumentArray) {
-  Parse({{"DLLToken", "7"}, {"Param1", "一"}, {"Param9", "9"}, {"Param10", "no"},
-         {"param2", "no"}, {"Param0", "no"}});
+  Parse({{"DLLToken", "7"}, {"Param1", "一"}, {"Param9", "9"}, {"Param10", "no"}, {"param2", "no"}, {"Param0", "no"}});
   EXPECT_EQ(services_.args[0], u"7");  // no ExecMethod: the token text stays in slot 0
   EXPECT_EQ(services_.args[1], u"一");
   EXPECT_EQ(services_.args[2], u"");
@@ -88,8 +92,8 @@ TEST(TakeFieldMap, UsesParamsOrDecodesTheBodyAsQueryText) {
 
   httplib::Request text;
   text.body = "DLLToken=1&ExecMethod=Get%20Version&Param1=a+b&Param1=c";
-  EXPECT_EQ(TakeFieldMap(text), (FieldMap{{"DLLToken", "1"}, {"ExecMethod", "Get Version"},
-                                         {"Param1", "a b"}, {"Param1", "c"}}));
+  EXPECT_EQ(TakeFieldMap(text),
+            (FieldMap{{"DLLToken", "1"}, {"ExecMethod", "Get Version"}, {"Param1", "a b"}, {"Param1", "c"}}));
 }
 
 }  // namespace

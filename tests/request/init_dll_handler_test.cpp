@@ -1,8 +1,7 @@
 #include "request/init_dll_handler.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "log/diagnostic_log.h"
 #include "manifest_signer.h"
@@ -10,8 +9,8 @@
 #include "platform/resources/resource_source.h"
 #include "request/answer.h"
 #include "request/messages.h"
-#include "text/text_codec.h"
 #include "support/test_paths.h"
+#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {
@@ -57,11 +56,18 @@ class InitDllTest : public ::testing::Test {
 
 TEST(ModuleKind, MarkersAreFoundInAnUpperCaseCopyInTheirOrder) {
   const std::pair<const char*, ModuleKind> cases[] = {
-      {"PKCS11", ModuleKind::kPkcs11},     {"pkcs11", ModuleKind::kPkcs11},
-      {"capi", ModuleKind::kCapi},         {"xxxPKCS11.dll", ModuleKind::kPkcs11},
-      {"CAPI+PKCS11", ModuleKind::kCapi},  {"card pkcs11", ModuleKind::kPkcs11},
-      {"Card", ModuleKind::kCard},         {"PKCS 11", ModuleKind::kNone},
-      {"\xc3\xa9" "capi", ModuleKind::kCapi}, {"", ModuleKind::kNone},
+      {"PKCS11", ModuleKind::kPkcs11},
+      {"pkcs11", ModuleKind::kPkcs11},
+      {"capi", ModuleKind::kCapi},
+      {"xxxPKCS11.dll", ModuleKind::kPkcs11},
+      {"CAPI+PKCS11", ModuleKind::kCapi},
+      {"card pkcs11", ModuleKind::kPkcs11},
+      {"Card", ModuleKind::kCard},
+      {"PKCS 11", ModuleKind::kNone},
+      {"\xc3\xa9"
+       "capi",
+       ModuleKind::kCapi},
+      {"", ModuleKind::kNone},
   };
   for (const auto& [value, kind] : cases) EXPECT_EQ(FindModuleKind(value), kind) << value;
 }

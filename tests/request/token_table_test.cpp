@@ -1,11 +1,8 @@
 // The DllToken table, method dispatch and the component wrapper, with a
 // component that records its calls.
 
-#include "request/dll_token_table.h"
-
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <thread>
@@ -13,6 +10,7 @@
 #include "component/component_wrapper.h"
 #include "log/diagnostic_log.h"
 #include "request/answer.h"
+#include "request/dll_token_table.h"
 #include "request/messages.h"
 #include "text/text_codec.h"
 
@@ -90,8 +88,13 @@ TEST_F(TokenTableTest, LookupErrors) {
   EXPECT_EQ(Call("5", u"GetVersion"), not_found) << "an empty table";
   table_.AppendWithToken(Wrapper(), 77);
   const std::pair<std::string, std::string> cases[] = {
-      {"", not_named},      {"0", not_named},     {"abc", not_named}, {"-77", not_found},
-      {"78", not_found},    {"77abc", "||0||4.5.23.1||"}, {" 77", "||0||4.5.23.1||"},
+      {"", not_named},
+      {"0", not_named},
+      {"abc", not_named},
+      {"-77", not_found},
+      {"78", not_found},
+      {"77abc", "||0||4.5.23.1||"},
+      {" 77", "||0||4.5.23.1||"},
       {"99999999999", not_found},
   };
   for (const auto& [token, answer] : cases) EXPECT_EQ(Call(token, u"GetVersion"), answer) << token;
@@ -111,12 +114,18 @@ TEST_F(TokenTableTest, ATokenAnswersOnlyItsOwnOrigin) {
     PageOrigin origin;
     std::string answer;
   } cases[] = {
-      {"1", "https://a.example", found},        {"1", "https://b.example", not_found},
-      {"1", std::nullopt, not_found},           {"1", "", not_found},
-      {"1", "https://a.example/", not_found},   {"1", "HTTPS://A.EXAMPLE", not_found},
-      {"1", "https://a.example:443", not_found}, {"2", std::nullopt, found},
-      {"2", "", not_found},                     {"2", "null", not_found},
-      {"3", "", found},                         {"3", std::nullopt, not_found},
+      {"1", "https://a.example", found},
+      {"1", "https://b.example", not_found},
+      {"1", std::nullopt, not_found},
+      {"1", "", not_found},
+      {"1", "https://a.example/", not_found},
+      {"1", "HTTPS://A.EXAMPLE", not_found},
+      {"1", "https://a.example:443", not_found},
+      {"2", std::nullopt, found},
+      {"2", "", not_found},
+      {"2", "null", not_found},
+      {"3", "", found},
+      {"3", std::nullopt, not_found},
   };
   for (const auto& c : cases) {
     ArgumentArray args;
@@ -167,7 +176,8 @@ TEST_F(TokenTableTest, DispatchForwardsByDispidWithTypedArguments) {
   EXPECT_EQ(Call("9", u"get_getFileSize"), "||0||-1||");
 
   const std::pair<std::u16string, std::int64_t> integers[] = {
-      {u"letters", 0}, {u"", 0}, {u" 12abc", 12}, {u"99999999999", 2147483647}, {u"-99999999999", -2147483648LL}, {u"-5", -5}};
+      {u"letters", 0}, {u"", 0}, {u" 12abc", 12}, {u"99999999999", 2147483647}, {u"-99999999999", -2147483648LL},
+      {u"-5", -5}};
   for (const auto& [text, value] : integers) {
     Call("9", u"PKCS7Sign", {u"data", text, u""});
     ASSERT_EQ(journal_->calls.back().args.size(), 3u);
@@ -210,19 +220,19 @@ TEST_F(TokenTableTest, SweepExpiresAfterTheTimeoutAndNotAMillisecondBefore) {
   now_ = 1000 + 600u * 60000;
   TakeLines();
   table_.Sweep();
-  EXPECT_EQ(TakeLines(), (std::vector<std::string>{
-                             "子程式為 PKCS11 元件", "子程式的 tokenId = (int)2", "子程式的逾時設定(分鐘) = (int)0",
-                             "子程式的停用時間(秒) = (int)36000", "判斷這個子程式尚未逾期",
-                             "子程式為 PKCS11 元件", "子程式的 tokenId = (int)1", "子程式的逾時設定(分鐘) = (int)600",
-                             "子程式的停用時間(秒) = (int)36000", "判斷這個子程式尚未逾期",
-                             "執行中子程式數量 = (int)2"}));
+  EXPECT_EQ(TakeLines(),
+            (std::vector<std::string>{"子程式為 PKCS11 元件", "子程式的 tokenId = (int)2",
+                                      "子程式的逾時設定(分鐘) = (int)0", "子程式的停用時間(秒) = (int)36000",
+                                      "判斷這個子程式尚未逾期", "子程式為 PKCS11 元件", "子程式的 tokenId = (int)1",
+                                      "子程式的逾時設定(分鐘) = (int)600", "子程式的停用時間(秒) = (int)36000",
+                                      "判斷這個子程式尚未逾期", "執行中子程式數量 = (int)2"}));
   now_ = now_ + 1;
   table_.Sweep();
   const auto lines = TakeLines();
   const std::vector<std::string> expired(lines.begin() + 9, lines.end());
-  EXPECT_EQ(expired, (std::vector<std::string>{"判斷這個子程式已經逾期, 元件強制進行結束", "強制 Logout() = (int)0",
-                                               "NestoVorlink45(1) 服務子程式已逾時, 結束服務",
-                                               "執行中子程式數量 = (int)2"}));
+  EXPECT_EQ(expired,
+            (std::vector<std::string>{"判斷這個子程式已經逾期, 元件強制進行結束", "強制 Logout() = (int)0",
+                                      "NestoVorlink45(1) 服務子程式已逾時, 結束服務", "執行中子程式數量 = (int)2"}));
   EXPECT_EQ(journal_->events, (std::vector<std::string>{"call 6", "released"})) << "Logout once, then release";
   EXPECT_EQ(Call("1", u"GetVersion"), TextAnswer(-1, messages::kDllTokenNotFound));
   table_.Sweep();
@@ -261,13 +271,12 @@ TEST_F(TokenTableTest, ReleaseAllLogsEachKindAndLogsOutOnce) {
   table_.AppendWithToken(Wrapper(600, kKindCapi), 2);
   table_.AppendWithToken(Wrapper(600, kKindCard), 3);
   table_.ReleaseAll();
-  EXPECT_EQ(TakeLines(), (std::vector<std::string>{"中介程式即將結束, 強制結束 PKCS11 元件, tokenId = (int)1",
-                                                   "強制 Logout() = (int)0",
-                                                   "中介程式即將結束, 強制結束 CAPI 元件, tokenId = (int)2",
-                                                   "中介程式即將結束, 強制結束 CARD 元件, tokenId = (int)3",
-                                                   "所有子程式已經全部結束, 數量 = (int)3"}));
-  EXPECT_EQ(journal_->events,
-            (std::vector<std::string>{"call 6", "released", "released", "released"}));
+  EXPECT_EQ(TakeLines(),
+            (std::vector<std::string>{
+                "中介程式即將結束, 強制結束 PKCS11 元件, tokenId = (int)1", "強制 Logout() = (int)0",
+                "中介程式即將結束, 強制結束 CAPI 元件, tokenId = (int)2",
+                "中介程式即將結束, 強制結束 CARD 元件, tokenId = (int)3", "所有子程式已經全部結束, 數量 = (int)3"}));
+  EXPECT_EQ(journal_->events, (std::vector<std::string>{"call 6", "released", "released", "released"}));
   EXPECT_EQ(table_.size(), 0u);
 }
 

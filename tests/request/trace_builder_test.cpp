@@ -1,7 +1,8 @@
 #include "request/trace_builder.h"
 
-#include <gtest/gtest.h>
 #include <httplib.h>
+
+#include <gtest/gtest.h>
 
 #include "text/text_codec.h"
 
@@ -37,9 +38,11 @@ TEST(RequestTrace, APlainTextBodyShowsRawAndWidened) {
   r.method = "POST";
   r.path = "/";
   r.body = "DLLToken=1&Param1=\xe4";
-  EXPECT_EQ(RequestTrace(r), kBegin + "- Method : POST\n- Path : /\n- Headers : \n- Body : DLLToken=1&Param1=\xc3\xa4\n" + kEnd);
+  EXPECT_EQ(RequestTrace(r),
+            kBegin + "- Method : POST\n- Path : /\n- Headers : \n- Body : DLLToken=1&Param1=\xc3\xa4\n" + kEnd);
   r.body = std::string(1001, 'b');
-  EXPECT_NE(RequestTrace(r).find("- Body : " + std::string(1000, 'b') + " ... length = 1001 bytes\n"), std::string::npos);
+  EXPECT_NE(RequestTrace(r).find("- Body : " + std::string(1000, 'b') + " ... length = 1001 bytes\n"),
+            std::string::npos);
 }
 
 TEST(RequestTrace, ParametersAreCutAfterThousandBytes) {
@@ -50,7 +53,10 @@ TEST(RequestTrace, ParametersAreCutAfterThousandBytes) {
       {std::string(1001, 'p'), std::string(1000, 'p') + " ... length = 1001 bytes"},
       // A cut inside a multi-byte character, and bytes that are not UTF-8.
       {std::string(999, 'p') + "一", std::string(999, 'p') + "\xef\xbf\xbd ... length = 1002 bytes"},
-      {"\xff" "a", "\xef\xbf\xbd" "a , length = 2 bytes"},
+      {"\xff"
+       "a",
+       "\xef\xbf\xbd"
+       "a , length = 2 bytes"},
   };
   for (const auto& c : cases) {
     httplib::Request r;
@@ -71,20 +77,27 @@ TEST(RequestTrace, PinFieldsShowAsStarsInParamLines) {
        {{"DLLToken", "7"}, {"ExecMethod", "Login"}, {"Param1", "1234"}, {"Param2", "x"}},
        {"-- PARAM Param1 = **** , length = 4 bytes", "-- PARAM Param2 = x , length = 1 bytes",
         "-- PARAM DLLToken = 7 , length = 1 bytes", "-- PARAM ExecMethod = Login , length = 5 bytes"}},
-      {"ChangePIN", {{"ExecMethod", "ChangePIN"}, {"Param1", "old1"}, {"Param2", "new22"}, {"Param3", "z"}},
+      {"ChangePIN",
+       {{"ExecMethod", "ChangePIN"}, {"Param1", "old1"}, {"Param2", "new22"}, {"Param3", "z"}},
        {"-- PARAM Param1 = **** ,", "-- PARAM Param2 = ***** ,", "-- PARAM Param3 = z ,"}},
-      {"initSlot", {{"ExecMethod", "initSlot"}, {"Param1", "so"}, {"Param2", "user"}},
+      {"initSlot",
+       {{"ExecMethod", "initSlot"}, {"Param1", "so"}, {"Param2", "user"}},
        {"-- PARAM Param1 = ** ,", "-- PARAM Param2 = **** ,"}},
-      {"other methods keep their values", {{"ExecMethod", "PKCS7Sign"}, {"Param1", "1234"}},
+      {"other methods keep their values",
+       {{"ExecMethod", "PKCS7Sign"}, {"Param1", "1234"}},
        {"-- PARAM Param1 = 1234 ,"}},
       {"names are case-sensitive", {{"ExecMethod", "login"}, {"Param1", "1234"}}, {"-- PARAM Param1 = 1234 ,"}},
       {"any ExecMethod counts, not only the last",
-       {{"ExecMethod", "Login"}, {"ExecMethod", "GetVersion"}, {"Param1", "1234"}}, {"-- PARAM Param1 = **** ,"}},
-      {"every copy of a repeated PIN field", {{"ExecMethod", "Login"}, {"Param1", "1111"}, {"Param1", "22"}},
+       {{"ExecMethod", "Login"}, {"ExecMethod", "GetVersion"}, {"Param1", "1234"}},
+       {"-- PARAM Param1 = **** ,"}},
+      {"every copy of a repeated PIN field",
+       {{"ExecMethod", "Login"}, {"Param1", "1111"}, {"Param1", "22"}},
        {"-- PARAM Param1 = **** ,", "-- PARAM Param1 = ** ,"}},
-      {"characters, not bytes", {{"ExecMethod", "Login"}, {"Param1", "密碼\xff"}},
+      {"characters, not bytes",
+       {{"ExecMethod", "Login"}, {"Param1", "密碼\xff"}},
        {"-- PARAM Param1 = *** , length = 7 bytes"}},
-      {"a long PIN is cut first", {{"ExecMethod", "Login"}, {"Param1", std::string(1001, '9')}},
+      {"a long PIN is cut first",
+       {{"ExecMethod", "Login"}, {"Param1", std::string(1001, '9')}},
        {"-- PARAM Param1 = " + std::string(1000, '*') + " ... length = 1001 bytes"}},
   };
   for (const auto& c : cases) {
@@ -133,7 +146,8 @@ TEST(ResponseTrace, ShowsHeadersBodyAndLength) {
 
   httplib::Response chinese;
   chinese.body = "||-1||無效的 Function 名稱||";
-  EXPECT_NE(ResponseTrace(chinese).find("- Body : ||-1||無效的 Function 名稱||\n- Body length : 33\n"), std::string::npos);
+  EXPECT_NE(ResponseTrace(chinese).find("- Body : ||-1||無效的 Function 名稱||\n- Body length : 33\n"),
+            std::string::npos);
 
   // Above 1000 bytes the first 1000 are shown byte by byte, not decoded.
   httplib::Response big;

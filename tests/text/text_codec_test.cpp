@@ -1,7 +1,6 @@
 #include "text/text_codec.h"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 
 namespace vorlink {

@@ -1,21 +1,20 @@
 #include "trust/browser_trust_installer.h"
 
-#include <gtest/gtest.h>
-#include <signal.h>
 #include <openssl/evp.h>
+#include <signal.h>
 #include <sys/resource.h>
 
 #include <algorithm>
-
 #include <fstream>
+#include <gtest/gtest.h>
 
 #include "log/diagnostic_log.h"
-#include "trust/override_entry.h"
-#include "trust/override_file.h"
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
-#include "text/text_codec.h"
 #include "support/test_paths.h"
+#include "text/text_codec.h"
+#include "trust/override_entry.h"
+#include "trust/override_file.h"
 
 namespace vorlink {
 namespace {
@@ -118,17 +117,18 @@ TEST_F(FirefoxTrustTest, EachProfileGetsItsOwnNewFileAndImportButOtherFoldersDoN
   Write(Root() / "plain-file", "x");
   Install();
   const std::string expected = NewOverrideFile(entries_);
-  EXPECT_TRUE(expected.starts_with("# PSM Certificate Override Settings file\r\n"
-                                   "# This is a generated file!  Do not edit.\r\n"));
+  EXPECT_TRUE(
+      expected.starts_with("# PSM Certificate Override Settings file\r\n"
+                           "# This is a generated file!  Do not edit.\r\n"));
   EXPECT_EQ(Read(a / "cert_override.txt"), expected);
   EXPECT_EQ(Read(b / "cert_override.txt"), expected);
   EXPECT_FALSE(fs::exists(Root() / "Crash Reports/cert_override.txt"));
   EXPECT_FALSE(fs::exists(Root() / ".hidden/cert_override.txt"));
   EXPECT_EQ(ProfileImports(), (std::vector<std::string>{a.string(), b.string()}));
   const platform::Command& cmd = launched_.back().back();
-  EXPECT_EQ(cmd, (platform::Command{(settings_.nss_tools_folder / "certutil").string(), "-A", "-n", "ORVA_SSLCA",
-                                    "-i", (settings_.nss_tools_folder / "ORVA.crt").string(), "-t", "CT,c,c",
-                                    "-d", b.string()}));
+  EXPECT_EQ(cmd,
+            (platform::Command{(settings_.nss_tools_folder / "certutil").string(), "-A", "-n", "ORVA_SSLCA", "-i",
+                               (settings_.nss_tools_folder / "ORVA.crt").string(), "-t", "CT,c,c", "-d", b.string()}));
   EXPECT_STREQ(std::getenv("NSS_DEFAULT_DB_TYPE"), "sql");
 }
 
@@ -139,21 +139,21 @@ TEST_F(FirefoxTrustTest, ExistingFilesGetOnlyTheMissingEntries) {
   Write(partial / "cert_override.txt", "keep me\r\n" + entries_[1] + "\r\nno newline at end");
   Write(empty / "cert_override.txt", "");
   const auto with_nul = Profile("with-nul");
-  const std::string nul_content = std::string("junk\0junk\r\n", 12) + entries_[0] + "\r\n" + entries_[1] + "\r\n" +
-                                  entries_[2] + "\r\n";
+  const std::string nul_content =
+      std::string("junk\0junk\r\n", 12) + entries_[0] + "\r\n" + entries_[1] + "\r\n" + entries_[2] + "\r\n";
   Write(with_nul / "cert_override.txt", nul_content);
   Install();
   EXPECT_EQ(Read(complete / "cert_override.txt"), all);
   // The open last line is closed first, so it and the new entry stay whole.
-  EXPECT_EQ(Read(partial / "cert_override.txt"), "keep me\r\n" + entries_[1] + "\r\nno newline at end\r\n" +
-                                                     entries_[0] + "\r\n" + entries_[2] + "\r\n");
+  EXPECT_EQ(Read(partial / "cert_override.txt"),
+            "keep me\r\n" + entries_[1] + "\r\nno newline at end\r\n" + entries_[0] + "\r\n" + entries_[2] + "\r\n");
   EXPECT_EQ(Read(empty / "cert_override.txt"), "");
   EXPECT_EQ(Read(with_nul / "cert_override.txt"), nul_content) << "entries after a NUL byte are found";
   // The complete profile still gets its import; the empty one is skipped.
   EXPECT_EQ(ProfileImports(), (std::vector<std::string>{complete.string(), partial.string(), with_nul.string()}));
   const std::vector<std::string> firefox_lines(recorder_.lines.begin() + 1, recorder_.lines.end());
-  EXPECT_EQ(firefox_lines, (std::vector<std::string>{"更新 Firefox 例外清單檔 cert_override.txt 檔",
-                                                     "cert_override.txt 檔存檔成功"}));
+  EXPECT_EQ(firefox_lines,
+            (std::vector<std::string>{"更新 Firefox 例外清單檔 cert_override.txt 檔", "cert_override.txt 檔存檔成功"}));
 }
 
 TEST_F(FirefoxTrustTest, ProfilesListedByAbsolutePathAndOtherRootsAreFound) {
@@ -161,9 +161,10 @@ TEST_F(FirefoxTrustTest, ProfilesListedByAbsolutePathAndOtherRootsAreFound) {
   fs::create_directories(elsewhere);
   const fs::path xdg_root = home_.path() / ".config/mozilla/firefox";
   fs::create_directories(xdg_root / "listed");
-  Write(xdg_root / "profiles.ini", "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=x\r\n"
-                                   "IsRelative=1\r\nPath=listed\r\n\r\n[Profile1]\r\nIsRelative=0\r\nPath=" +
-                                       elsewhere.string() + "\r\n");
+  Write(xdg_root / "profiles.ini",
+        "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=x\r\n"
+        "IsRelative=1\r\nPath=listed\r\n\r\n[Profile1]\r\nIsRelative=0\r\nPath=" +
+            elsewhere.string() + "\r\n");
   Install();
   EXPECT_TRUE(fs::exists(elsewhere / "cert_override.txt"));
   EXPECT_TRUE(fs::exists(xdg_root / "listed/cert_override.txt"));

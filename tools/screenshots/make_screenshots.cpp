@@ -3,20 +3,20 @@
 //   make_screenshots OUTPUT_DIR
 // The log viewer holds the lines of a real request through the agent.
 
+#include <httplib.h>
+
 #include <QApplication>
 #include <QMenu>
 #include <QPixmap>
 #include <QTimer>
-#include <httplib.h>
-
 #include <filesystem>
 
-#include "log/log_line_store.h"
 #include "desktop/ui/about_dialog.h"
 #include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
 #include "host/agent_host.h"
 #include "host/headless_window.h"
+#include "log/log_line_store.h"
 
 using namespace vorlink;
 

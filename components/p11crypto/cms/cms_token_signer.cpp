@@ -22,7 +22,8 @@ std::string OpenSslError(const char* what) {
 bool AddSignedAttributes(CMS_SignerInfo* signer, const Bytes& digest) {
   ASN1_TIME* now = X509_gmtime_adj(nullptr, 0);
   const bool added =
-      now && CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data), -1) &&
+      now &&
+      CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data), -1) &&
       CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_signingTime, now->type, now, -1) &&
       CMS_signed_add1_attr_by_NID(signer, NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING, digest.data(),
                                   static_cast<int>(digest.size()));
@@ -80,7 +81,8 @@ CmsSignOutcome SignCms(TokenSession& token, const CmsSignRequest& request) {
   Bytes signature;
   outcome.token_error = SignOnToken(token, request.key, KindOf(public_key.get()), request.md, attributes, signature);
   if (outcome.token_error != CKR_OK) return outcome;
-  if (ASN1_STRING_set(CMS_SignerInfo_get0_signature(signer), signature.data(), static_cast<int>(signature.size())) != 1) {
+  if (ASN1_STRING_set(CMS_SignerInfo_get0_signature(signer), signature.data(), static_cast<int>(signature.size())) !=
+      1) {
     outcome.error = OpenSslError("cannot store the signature");
     return outcome;
   }

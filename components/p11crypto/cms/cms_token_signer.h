@@ -19,7 +19,7 @@ struct CmsSignRequest {
   X509* certificate = nullptr;
   CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
   const EVP_MD* md = nullptr;
-  Bytes content_digest;          // md over the content
+  Bytes content_digest;            // md over the content
   const Bytes* content = nullptr;  // embedded when set (attached); detached when null
 };
 

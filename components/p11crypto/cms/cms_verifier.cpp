@@ -3,9 +3,9 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
+#include "p11crypto/crypto/openssl_ptr.h"
 #include "p11crypto/text/base64.h"
 #include "p11crypto/text/certificate_text.h"
-#include "p11crypto/crypto/openssl_ptr.h"
 
 namespace p11crypto {
 namespace {

@@ -13,10 +13,10 @@
 namespace p11crypto {
 
 struct CmsVerifyRequest {
-  Bytes signature;               // DER ContentInfo
-  BIO* detached = nullptr;       // the content of a detached signature, read once
-  std::string trusted;           // PEM certificates, or Base64 DER ones separated by ',' ';' or blanks; empty: no chain check
-  bool keep_content = true;      // return an embedded content
+  Bytes signature;          // DER ContentInfo
+  BIO* detached = nullptr;  // the content of a detached signature, read once
+  std::string trusted;  // PEM certificates, or Base64 DER ones separated by ',' ';' or blanks; empty: no chain check
+  bool keep_content = true;  // return an embedded content
 };
 
 struct CmsVerifyOutcome {

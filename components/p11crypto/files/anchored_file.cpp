@@ -174,7 +174,8 @@ int MoveFile(const AllowedPath& from, const AllowedPath& to) {
   if (errno != EXDEV) return errno;
   UniqueFd in;
   if (const int error = OpenRegular(from, O_RDONLY, in)) return error;
-  const int error = WriteThroughTemporary(to, [&in](int out) { return CopyAll(in.get(), out); }, info.st_mode & 07777);
+  const int error = WriteThroughTemporary(
+      to, [&in](int out) { return CopyAll(in.get(), out); }, info.st_mode & 07777);
   if (error) return error;
   return ::unlinkat(from.folder.get(), from.name.c_str(), 0) == 0 ? 0 : errno;
 }

@@ -64,8 +64,8 @@ std::int32_t TransformFile(ComponentState& state, const std::string& input, cons
     const ssize_t got = in.Read(buffer.data(), buffer.size());
     if (got < 0) return FailFile(state, "cannot read", *in_path);
     produced.clear();
-    const bool ok = got > 0 ? transform.Update({buffer.data(), static_cast<size_t>(got)}, produced)
-                            : transform.Final(produced);
+    const bool ok =
+        got > 0 ? transform.Update({buffer.data(), static_cast<size_t>(got)}, produced) : transform.Final(produced);
     if (!ok) return Fail(state, transform.code, transform.message);
     if (!out.Write(produced)) return FailFile(state, "cannot write", *out_path);
     if (got == 0) break;

@@ -12,7 +12,8 @@ template <typename Function>
 Function MemberOf(const vorlink_host_services* host, Function vorlink_host_services::*member) {
   if (!host) return nullptr;
   const auto* field = &(host->*member);
-  const auto end = static_cast<std::size_t>(reinterpret_cast<const char*>(field + 1) - reinterpret_cast<const char*>(host));
+  const auto end =
+      static_cast<std::size_t>(reinterpret_cast<const char*>(field + 1) - reinterpret_cast<const char*>(host));
   return host->size >= end ? host->*member : nullptr;
 }
 

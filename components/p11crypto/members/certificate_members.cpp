@@ -1,11 +1,11 @@
 // Certificates on the token and in the page's hands: getCardCert,
 // CardCertSerial, parserX509 and their property reads.
 
-#include "p11crypto/text/base64.h"
-#include "p11crypto/text/certificate_text.h"
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
 #include "p11crypto/pkcs11/signing_identity.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/certificate_text.h"
 
 namespace p11crypto {
 namespace {
@@ -37,8 +37,9 @@ std::int32_t GetCardCert(ComponentState& state, std::int32_t index) {
   std::vector<TokenCertificate> certificates;
   if (const std::int32_t code = TokenCertificates(state, certificates); code != kOk) return code;
   if (index < 0 || static_cast<size_t>(index) >= certificates.size()) {
-    return Fail(state, kCertificateNotFound, "certificate index " + std::to_string(index) + " is out of range: the token holds " +
-                                                 std::to_string(certificates.size()));
+    return Fail(state, kCertificateNotFound,
+                "certificate index " + std::to_string(index) + " is out of range: the token holds " +
+                    std::to_string(certificates.size()));
   }
   state.SetResult(kCert, Base64Encode(certificates[index].der));
   Choose(state, certificates[index].der);

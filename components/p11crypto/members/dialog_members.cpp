@@ -18,7 +18,8 @@ std::int32_t SelectFolder(ComponentState& state) {
   state.SetResult(kSelectFolderResult, {});
   const auto folder = AskForFolder(state.host, kFolderTitle);
   if (!folder) return Fail(state, kCancelled, "no folder was chosen");
-  if (!state.folders.AllowFolder(*folder)) return Fail(state, kFileError, "the chosen folder cannot be used: " + *folder);
+  if (!state.folders.AllowFolder(*folder))
+    return Fail(state, kFileError, "the chosen folder cannot be used: " + *folder);
   state.SetResult(kSelectFolderResult, *folder);
   return Succeed(state);
 }

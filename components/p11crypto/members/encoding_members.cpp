@@ -5,11 +5,11 @@
 
 #include <openssl/evp.h>
 
-#include "p11crypto/text/base64.h"
-#include "p11crypto/text/big5_text.h"
 #include "p11crypto/files/file_transform.h"
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/big5_text.h"
 #include "p11crypto/text/utf8_text.h"
 
 namespace p11crypto {
@@ -32,7 +32,8 @@ std::int32_t Base64DecodeMember(ComponentState& state, const std::string& text) 
 
 std::int32_t Sha1(ComponentState& state, const std::string& data, std::int32_t input) {
   state.SetResult(kSha1Result, "");
-  if (input != kSha1Text && input != kSha1Base64) return Fail(state, kBadArgument, "Param2 must be 0 (text) or 1 (Base64)");
+  if (input != kSha1Text && input != kSha1Base64)
+    return Fail(state, kBadArgument, "Param2 must be 0 (text) or 1 (Base64)");
   const auto bytes = input == kSha1Text ? std::optional<std::string>(data) : Base64DecodeToString(data);
   if (!bytes) return Fail(state, kBadArgument, "Param1 is not Base64");
   unsigned char digest[EVP_MAX_MD_SIZE];

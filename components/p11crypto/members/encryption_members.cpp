@@ -6,15 +6,15 @@
 
 #include <openssl/crypto.h>
 
-#include "p11crypto/text/base64.h"
-#include "p11crypto/text/certificate_text.h"
 #include "p11crypto/cms/envelope.h"
-#include "p11crypto/members/member_registry.h"
-#include "p11crypto/members/member_support.h"
 #include "p11crypto/crypto/public_key_crypto.h"
 #include "p11crypto/crypto/secret_key_cipher.h"
+#include "p11crypto/members/member_registry.h"
+#include "p11crypto/members/member_support.h"
 #include "p11crypto/members/secret_key_members.h"
 #include "p11crypto/pkcs11/signing_identity.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/certificate_text.h"
 #include "p11crypto/text/utf8_text.h"
 
 namespace p11crypto {
@@ -82,10 +82,8 @@ bool DependsOnCiphertext(CK_RV rv) {
     case CKR_KEY_FUNCTION_NOT_PERMITTED:
     case CKR_KEY_TYPE_INCONSISTENT:
     case CKR_MECHANISM_INVALID:
-    case CKR_OPERATION_ACTIVE:
-      return false;
-    default:
-      return true;
+    case CKR_OPERATION_ACTIVE: return false;
+    default: return true;
   }
 }
 
@@ -177,16 +175,14 @@ std::int32_t OpenEnvelopeMember(ComponentState& state, const std::string& base64
   // decrypt (against padding oracles); the token's own answer decides.
   if (token_rv != CKR_OK) result = OpenResult::kFailed;
   switch (result) {
-    case OpenResult::kNotEnvelope:
-      return Fail(state, kBadArgument, "Param1 is not a CMS EnvelopedData");
+    case OpenResult::kNotEnvelope: return Fail(state, kBadArgument, "Param1 is not a CMS EnvelopedData");
     case OpenResult::kNotForRecipient:
       return Fail(state, kKeyNotFound, "the envelope is not addressed to the token's certificate");
     case OpenResult::kFailed:
       Wipe(content);
       if (token_rv != CKR_OK && !DependsOnCiphertext(token_rv)) return FailCkr(state, token_rv, "C_Decrypt");
       return Fail(state, kCryptoFailed, kDoesNotDecrypt);
-    case OpenResult::kOpened:
-      break;
+    case OpenResult::kOpened: break;
   }
   if (!IsUtf8(content)) {
     Wipe(content);
@@ -204,10 +200,14 @@ void AddEncryptionMembers(MemberRegistry& m) {
   m[60] = [](ComponentState& s, const Args& a) { return Code(OpenEnvelopeMember(s, a.Text(0))); };
   m[kOpenedResult] = ResultReader(kOpenedResult);
   m[18] = [](ComponentState& s, const Args& a) { return Code(EncryptSecretKey(s, a.Text(0), RsaPadding::kPkcs1)); };
-  m[97] = [](ComponentState& s, const Args& a) { return Code(EncryptSecretKey(s, a.Text(0), RsaPadding::kOaepSha256)); };
+  m[97] = [](ComponentState& s, const Args& a) {
+    return Code(EncryptSecretKey(s, a.Text(0), RsaPadding::kOaepSha256));
+  };
   m[kEncryptSecretKeyResult] = ResultReader(kEncryptSecretKeyResult);
   m[19] = [](ComponentState& s, const Args& a) { return Code(DecryptSecretKey(s, a.Text(0), RsaPadding::kPkcs1)); };
-  m[98] = [](ComponentState& s, const Args& a) { return Code(DecryptSecretKey(s, a.Text(0), RsaPadding::kOaepSha256)); };
+  m[98] = [](ComponentState& s, const Args& a) {
+    return Code(DecryptSecretKey(s, a.Text(0), RsaPadding::kOaepSha256));
+  };
   AddSecretKeyMembers(m);
 }
 

@@ -10,16 +10,20 @@
 #include <system_error>
 
 #include "p11crypto/files/anchored_file.h"
-#include "p11crypto/text/base64.h"
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
+#include "p11crypto/text/base64.h"
 #include "p11crypto/text/utf16.h"
 
 namespace p11crypto {
 namespace {
 
 enum Dispid {
-  kFileSize = 46, kFileData = 47, kLoadFileData = 70, kAppendFilePath = 80, kLoadFileDataSize = 85,
+  kFileSize = 46,
+  kFileData = 47,
+  kLoadFileData = 70,
+  kAppendFilePath = 80,
+  kLoadFileDataSize = 85,
   kAppendDataSize = 86
 };
 
@@ -89,7 +93,8 @@ std::int32_t OpenFile(ComponentState& state, const std::string& path, std::int32
     return Fail(state, kBadArgument, "the file is larger than 8 MiB: read it in parts with loadFile");
   }
   if (error) return FailFile(state, error, "cannot read", target->path);
-  if (mode == 0 && !IsUtf8(bytes)) return Fail(state, kConversionFailed, "the file is not UTF-8 text: open it with mode 1");
+  if (mode == 0 && !IsUtf8(bytes))
+    return Fail(state, kConversionFailed, "the file is not UTF-8 text: open it with mode 1");
   state.results[kFileSize] = Value::Real(static_cast<double>(size));
   state.SetResult(kFileData, mode == 0 ? std::move(bytes) : Base64Encode(bytes));
   return Succeed(state);
@@ -103,8 +108,8 @@ std::int32_t LoadFile(ComponentState& state, const std::string& path, std::int32
   std::int32_t code = kOk;
   const auto target = Target(state, path, code);
   if (!target) return code;
-  const int error = ReadFileChunk(*target, static_cast<std::uint64_t>(offset), static_cast<std::size_t>(length),
-                                  state.loaded_data);
+  const int error =
+      ReadFileChunk(*target, static_cast<std::uint64_t>(offset), static_cast<std::size_t>(length), state.loaded_data);
   return error ? FailFile(state, error, "cannot read", target->path) : Succeed(state);
 }
 

@@ -8,17 +8,16 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-#include "p11crypto/text/base64.h"
+#include "p11crypto/crypto/secret_key_cipher.h"
 #include "p11crypto/files/file_transform.h"
 #include "p11crypto/members/member_support.h"
-#include "p11crypto/crypto/secret_key_cipher.h"
+#include "p11crypto/text/base64.h"
 #include "p11crypto/text/utf8_text.h"
 
 namespace p11crypto {
 namespace {
 
-constexpr int kEncryptDataResult = 23, kDecryptDataResult = 24, kMacResult = 52, kEncFilePath = 82,
-              kDecFilePath = 84;
+constexpr int kEncryptDataResult = 23, kDecryptDataResult = 24, kMacResult = 52, kEncFilePath = 82, kDecFilePath = 84;
 
 bool HasKey(const ComponentState& state) { return state.secret_key.size() == kSecretKeySize; }
 

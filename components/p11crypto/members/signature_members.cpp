@@ -4,17 +4,17 @@
 
 #include <cstdio>
 
-#include "p11crypto/text/base64.h"
-#include "p11crypto/text/certificate_text.h"
 #include "p11crypto/cms/cms_token_signer.h"
 #include "p11crypto/cms/cms_verifier.h"
+#include "p11crypto/crypto/openssl_ptr.h"
 #include "p11crypto/files/file_stream.h"
+#include "p11crypto/host/host_wait_window.h"
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
-#include "p11crypto/crypto/openssl_ptr.h"
 #include "p11crypto/pkcs11/signing_identity.h"
 #include "p11crypto/pkcs11/token_signature.h"
-#include "p11crypto/host/host_wait_window.h"
+#include "p11crypto/text/base64.h"
+#include "p11crypto/text/certificate_text.h"
 
 namespace p11crypto {
 namespace {
@@ -34,8 +34,10 @@ enum Result {
 // SHA-1, 384 SHA-384, 512 SHA-512.
 const EVP_MD* HashFor(std::int32_t choice) {
   switch (choice) {
-    case 0: case 256: return EVP_sha256();
-    case 1: case 160: return EVP_sha1();
+    case 0:
+    case 256: return EVP_sha256();
+    case 1:
+    case 160: return EVP_sha1();
     case 384: return EVP_sha384();
     case 512: return EVP_sha512();
     default: return nullptr;
@@ -64,7 +66,8 @@ std::int32_t Pkcs7Sign(ComponentState& state, const std::string& text, std::int3
   if (!md) return Fail(state, kBadArgument, "Param3 names no supported hash (0 SHA-256, 1 SHA-1, 384, 512)");
   const Bytes content = AsBytes(text);
   Bytes der;
-  if (const std::int32_t code = SignDigest(state, md, Digest(md, content), detached ? nullptr : &content, der)) return code;
+  if (const std::int32_t code = SignDigest(state, md, Digest(md, content), detached ? nullptr : &content, der))
+    return code;
   state.SetResult(kSignature, Base64Encode(der));
   return Succeed(state);
 }
@@ -112,7 +115,9 @@ std::int32_t SignFile(ComponentState& state, const std::string& input, const std
   Bytes digest;
   {
     HostWaitWindow wait(show_progress ? state.host : nullptr, "Signing " + in->filename().string());
-    Progress progress = [&](std::uint64_t done, std::uint64_t total) { wait.SetMessage(ProgressText("Signing", *in, done, total)); };
+    Progress progress = [&](std::uint64_t done, std::uint64_t total) {
+      wait.SetMessage(ProgressText("Signing", *in, done, total));
+    };
     if (!DigestFile(*in, md, digest, show_progress ? progress : Progress{})) {
       return Fail(state, kFileError, "cannot read " + in->string());
     }

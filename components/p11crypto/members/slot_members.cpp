@@ -3,9 +3,9 @@
 
 #include <cstdlib>
 
-#include "p11crypto/text/json_text.h"
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
+#include "p11crypto/text/json_text.h"
 
 namespace p11crypto {
 namespace {
@@ -18,7 +18,8 @@ std::string TokensAsJson(const std::vector<TokenInfo>& tokens) {
     const TokenInfo& t = tokens[i];
     json += (i ? "," : "") + std::string("{\"index\":") + std::to_string(i) + ",\"label\":" + JsonString(t.label) +
             ",\"serial\":" + JsonString(t.serial) + ",\"manufacturer\":" + JsonString(t.manufacturer) +
-            ",\"model\":" + JsonString(t.model) + ",\"loginRequired\":" + ((t.flags & CKF_LOGIN_REQUIRED) ? "true" : "false") +
+            ",\"model\":" + JsonString(t.model) +
+            ",\"loginRequired\":" + ((t.flags & CKF_LOGIN_REQUIRED) ? "true" : "false") +
             ",\"pinPad\":" + ((t.flags & CKF_PROTECTED_AUTHENTICATION_PATH) ? "true" : "false") + "}";
   }
   return json + "]";
@@ -28,7 +29,8 @@ std::string TokensAsJson(const std::vector<TokenInfo>& tokens) {
 const TokenInfo* FindToken(const std::vector<TokenInfo>& tokens, const std::string& wanted) {
   char* end = nullptr;
   const long index = std::strtol(wanted.c_str(), &end, 10);
-  if (!wanted.empty() && *end == '\0' && index >= 0 && static_cast<size_t>(index) < tokens.size()) return &tokens[index];
+  if (!wanted.empty() && *end == '\0' && index >= 0 && static_cast<size_t>(index) < tokens.size())
+    return &tokens[index];
   for (const TokenInfo& t : tokens) {
     if (t.label == wanted) return &t;
   }

@@ -43,9 +43,9 @@ CK_RV TokenSession::Enumerate() {
   for (CK_SLOT_ID slot : slots) {
     CK_TOKEN_INFO info{};
     if ((*module_)->C_GetTokenInfo(slot, &info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) continue;
-    tokens_.push_back({slot, Padded(info.label, sizeof(info.label)), Padded(info.serialNumber, sizeof(info.serialNumber)),
-                       Padded(info.manufacturerID, sizeof(info.manufacturerID)), Padded(info.model, sizeof(info.model)),
-                       info.flags});
+    tokens_.push_back(
+        {slot, Padded(info.label, sizeof(info.label)), Padded(info.serialNumber, sizeof(info.serialNumber)),
+         Padded(info.manufacturerID, sizeof(info.manufacturerID)), Padded(info.model, sizeof(info.model)), info.flags});
   }
   return CKR_OK;
 }

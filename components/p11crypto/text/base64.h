@@ -16,7 +16,9 @@
 namespace p11crypto {
 
 std::string Base64Encode(const std::uint8_t* data, size_t size);
-inline std::string Base64Encode(const std::vector<std::uint8_t>& data) { return Base64Encode(data.data(), data.size()); }
+inline std::string Base64Encode(const std::vector<std::uint8_t>& data) {
+  return Base64Encode(data.data(), data.size());
+}
 inline std::string Base64Encode(const std::string& data) {
   return Base64Encode(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
 }

@@ -16,10 +16,10 @@ struct CertificateText {
   std::string serial;        // "291393A279D5..."
   std::string issuer;        // "CN=Vorlink Test CA,O=Vorlink Test"
   std::string subject;
-  std::string common_name;   // the subject's CN, empty when it has none
-  std::string not_before;    // "2026-12-09T05:17:58Z"
+  std::string common_name;  // the subject's CN, empty when it has none
+  std::string not_before;   // "2026-12-09T05:17:58Z"
   std::string not_after;
-  std::string public_key;    // Base64 DER SubjectPublicKeyInfo
+  std::string public_key;  // Base64 DER SubjectPublicKeyInfo
 };
 
 X509Ptr ParseCertificate(const std::vector<std::uint8_t>& der);

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-
 namespace p11crypto {
 
 std::string Utf16ToUtf8(const std::uint16_t* text, size_t length);

@@ -7,8 +7,8 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include "desktop/ui/about_dialog.h"
 #include "desktop/app/main_frame.h"
+#include "desktop/ui/about_dialog.h"
 #include "platform/process/agent_process.h"
 #include "platform/process/executable_path.h"
 #include "platform/single_instance/single_instance_lock.h"

@@ -4,20 +4,19 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
+#include "desktop/session/session_lock_listener.h"
 #include "desktop/ui/agent_icon.h"
 #include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
+#include "desktop/ui/tray_menu.h"
 #include "desktop/ui/ui_component_host_services.h"
 #include "desktop/ui/ui_file_selection.h"
-#include "desktop/ui/tray_menu.h"
-#include "desktop/session/session_lock_listener.h"
 
 namespace vorlink {
 
 namespace {
 
-AgentHostOptions WithDialogs(AgentHostOptions options, FileSelectionService* files,
-                             ComponentHostServices* components) {
+AgentHostOptions WithDialogs(AgentHostOptions options, FileSelectionService* files, ComponentHostServices* components) {
   options.desktop.file_selection = files;
   options.desktop.component_host = components;
   return options;
@@ -29,8 +28,8 @@ CMainFrame::CMainFrame(bool show_tray, AgentHostOptions options)
     : show_tray_(show_tray),
       file_selection_(std::make_unique<UiFileSelection>(this)),
       component_host_(std::make_unique<UiComponentHostServices>(this)),
-      host_(std::make_unique<AgentHost>(
-          WithDialogs(std::move(options), file_selection_.get(), component_host_.get()))) {
+      host_(
+          std::make_unique<AgentHost>(WithDialogs(std::move(options), file_selection_.get(), component_host_.get()))) {
   connect(&sweep_timer_, &QTimer::timeout, this, [this] { host_->OnTimer(kSweepTimerId); });
 }
 
@@ -99,11 +98,10 @@ void CMainFrame::OnCommand(int id) {
       log_dialog_->raise();
       log_dialog_->activateWindow();
       break;
-    case kCmdAbout:
-      emit aboutRequested();
-      break;
+    case kCmdAbout: emit aboutRequested(); break;
     case kCmdRestart:
-      if (Confirm(QStringLiteral("注意 !\n執行中網頁(或程式), 將無法繼續作業, 需要重新進入網頁, 才能繼續, 確定要重新啟動嗎?"),
+      if (Confirm(QStringLiteral(
+                      "注意 !\n執行中網頁(或程式), 將無法繼續作業, 需要重新進入網頁, 才能繼續, 確定要重新啟動嗎?"),
                   QStringLiteral("重新啟動"))) {
         Close(true);
       }
@@ -113,8 +111,7 @@ void CMainFrame::OnCommand(int id) {
         Close(false);
       }
       break;
-    default:
-      break;  // the custom-options item and its double click have no handler
+    default: break;  // the custom-options item and its double click have no handler
   }
 }
 

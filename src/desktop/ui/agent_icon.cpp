@@ -11,8 +11,8 @@ namespace vorlink {
 
 QIcon LoadAgentIcon() {
   const auto svg = platform::EmbeddedResourceSource().Load(platform::kIconResourceType, platform::kIdiAgentIcon);
-  QSvgRenderer renderer(QByteArray(reinterpret_cast<const char*>(svg.bytes.data()),
-                                   static_cast<qsizetype>(svg.bytes.size())));
+  QSvgRenderer renderer(
+      QByteArray(reinterpret_cast<const char*>(svg.bytes.data()), static_cast<qsizetype>(svg.bytes.size())));
   QIcon icon;
   if (!renderer.isValid()) return icon;
   for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {

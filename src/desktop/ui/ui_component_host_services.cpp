@@ -35,8 +35,8 @@ void UiComponentHostServices::OnUiThread(Work work) {
 
 std::optional<std::string> UiComponentHostServices::SelectFolder(const std::string& title) {
   const QString qtitle = TitleOr(title, kDefaultFolderDialogTitle);
-  const QString folder =
-      RunOnUiThread<QString>(context_, [this, qtitle] { return dialogs_.select_folder(qtitle); }, QString(), stopping_);
+  const QString folder = RunOnUiThread<QString>(
+      context_, [this, qtitle] { return dialogs_.select_folder(qtitle); }, QString(), stopping_);
   if (folder.isEmpty()) return std::nullopt;
   return folder.toStdString();
 }

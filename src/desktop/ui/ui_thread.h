@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
-
 #include <atomic>
 #include <chrono>
 #include <future>

@@ -10,8 +10,7 @@ std::size_t ConnectionPool::DefaultCoreThreads() {
   return std::max(8u, cores > 0 ? cores - 1 : 0u);
 }
 
-ConnectionPool::ConnectionPool(std::size_t core_threads, std::size_t max_threads,
-                               std::chrono::milliseconds idle_end)
+ConnectionPool::ConnectionPool(std::size_t core_threads, std::size_t max_threads, std::chrono::milliseconds idle_end)
     : core_threads_(core_threads), max_threads_(std::max(core_threads, max_threads)), idle_end_(idle_end) {
   std::lock_guard lock(mutex_);
   for (std::size_t i = 0; i < core_threads_; ++i) Spawn();

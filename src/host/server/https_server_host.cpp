@@ -2,17 +2,15 @@
 
 #include <httplib.h>
 
-#include "log/diagnostic_log.h"
 #include "host/server/open_file_limit.h"
+#include "log/diagnostic_log.h"
 #include "request/request_endpoint.h"
 
 namespace vorlink {
 
-HttpsServerHost::HttpsServerHost(DiagnosticLog& log, std::vector<int> ports)
-    : log_(log), ports_(std::move(ports)) {}
+HttpsServerHost::HttpsServerHost(DiagnosticLog& log, std::vector<int> ports) : log_(log), ports_(std::move(ports)) {}
 
-bool HttpsServerHost::InstallCertificate(std::span<const std::uint8_t> certificate,
-                                         std::span<const std::uint8_t> key) {
+bool HttpsServerHost::InstallCertificate(std::span<const std::uint8_t> certificate, std::span<const std::uint8_t> key) {
   if (certificate.empty()) return false;
   if (sslServer.IsRunning()) return false;
   certificate_ = ParseCertificateDer(certificate);
@@ -21,9 +19,7 @@ bool HttpsServerHost::InstallCertificate(std::span<const std::uint8_t> certifica
 }
 
 void HttpsServerHost::RegisterRoutes(const RequestEndpoint& endpoint) {
-  auto request = [&endpoint](const httplib::Request& req, httplib::Response& res) {
-    endpoint.HandleRequest(req, res);
-  };
+  auto request = [&endpoint](const httplib::Request& req, httplib::Response& res) { endpoint.HandleRequest(req, res); };
   auto preflight = [&endpoint](const httplib::Request& req, httplib::Response& res) {
     endpoint.HandlePreflight(req, res);
   };

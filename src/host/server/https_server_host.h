@@ -22,8 +22,7 @@ class HttpsServerHost {
 
   // Parses the DER certificate and key and gives them to the server.
   // Fails while the server runs, leaving its TLS context as it is.
-  bool InstallCertificate(std::span<const std::uint8_t> certificate,
-                          std::span<const std::uint8_t> key);
+  bool InstallCertificate(std::span<const std::uint8_t> certificate, std::span<const std::uint8_t> key);
 
   // POST, OPTIONS, GET on "/" and "/ORVA", bound to the endpoint.
   void RegisterRoutes(const RequestEndpoint& endpoint);

@@ -43,9 +43,7 @@ void ExclusivePortOptions(socket_t fd) {
 class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
  public:
   Endpoint(std::string address, X509* certificate, EVP_PKEY* key)
-      : httplib::SSLServer([certificate, key](SSL_CTX& ctx) {
-          return ConfigureServerContext(ctx, certificate, key);
-        }),
+      : httplib::SSLServer([certificate, key](SSL_CTX& ctx) { return ConfigureServerContext(ctx, certificate, key); }),
         address_(std::move(address)) {
     set_tcp_nodelay(true);
     // A page makes a few calls per click (Login, sign, read the signature);

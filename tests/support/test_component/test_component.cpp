@@ -102,8 +102,8 @@ void LoadScript(Script& s) {
     } else {
       double value;
       in >> value;
-      s.results[dispid] = vorlink_variant{static_cast<uint16_t>(std::stoi(type)), static_cast<int64_t>(value), value,
-                                          nullptr, 0};
+      s.results[dispid] =
+          vorlink_variant{static_cast<uint16_t>(std::stoi(type)), static_cast<int64_t>(value), value, nullptr, 0};
     }
   }
 }
@@ -207,8 +207,8 @@ int32_t Invoke(void* instance, int32_t dispid, int32_t kind, const vorlink_varia
 void FreeString(uint16_t* text) { delete[] text; }
 void Release(void* instance) { delete static_cast<Instance*>(instance); }
 
-const vorlink_component_api kApi = {VORLINK_COMPONENT_ABI_VERSION, sizeof(vorlink_component_api), Create, Invoke,
-                                    FreeString, Release};
+const vorlink_component_api kApi = {
+    VORLINK_COMPONENT_ABI_VERSION, sizeof(vorlink_component_api), Create, Invoke, FreeString, Release};
 
 }  // namespace
 

@@ -4,13 +4,14 @@
 // screen locker, not reports (a password unlock sends no Unlock), so they
 // are not listened to.
 
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QVariantMap>
-#include <unistd.h>
 
 #include "desktop/session/session_lock_listener.h"
 
@@ -33,13 +34,11 @@ constexpr ScreenSaver kScreenSavers[] = {
 // The real object path of this login session (never ".../session/auto",
 // whose properties do not change).
 QString LoginSessionPath(QDBusConnection& system) {
-  QDBusInterface manager("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-                         system);
+  QDBusInterface manager("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", system);
   if (!manager.isValid()) return {};
   const QByteArray id = qgetenv("XDG_SESSION_ID");
-  QDBusReply<QDBusObjectPath> reply = id.isEmpty()
-                                          ? manager.call("GetSessionByPID", static_cast<uint>(::getpid()))
-                                          : manager.call("GetSession", QString::fromUtf8(id));
+  QDBusReply<QDBusObjectPath> reply = id.isEmpty() ? manager.call("GetSessionByPID", static_cast<uint>(::getpid()))
+                                                   : manager.call("GetSession", QString::fromUtf8(id));
   return reply.isValid() ? reply.value().path() : QString();
 }
 
@@ -56,8 +55,7 @@ class SessionLockListener::Impl : public QObject {
     if (session.isConnected()) {
       reached = true;
       for (const auto& saver : kScreenSavers) {
-        session.connect(saver.service, saver.path, saver.service, "ActiveChanged", this,
-                        SLOT(onActiveChanged(bool)));
+        session.connect(saver.service, saver.path, saver.service, "ActiveChanged", this, SLOT(onActiveChanged(bool)));
       }
     }
     QDBusConnection system = QDBusConnection::systemBus();
@@ -65,8 +63,8 @@ class SessionLockListener::Impl : public QObject {
       reached = true;
       session_path_ = LoginSessionPath(system);
       if (!session_path_.isEmpty()) {
-        system.connect("org.freedesktop.login1", session_path_, "org.freedesktop.DBus.Properties",
-                       "PropertiesChanged", this, SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+        system.connect("org.freedesktop.login1", session_path_, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                       this, SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
       }
     }
     return reached;
@@ -75,8 +73,7 @@ class SessionLockListener::Impl : public QObject {
   void Unsubscribe() {
     QDBusConnection session = QDBusConnection::sessionBus();
     for (const auto& saver : kScreenSavers) {
-      session.disconnect(saver.service, saver.path, saver.service, "ActiveChanged", this,
-                         SLOT(onActiveChanged(bool)));
+      session.disconnect(saver.service, saver.path, saver.service, "ActiveChanged", this, SLOT(onActiveChanged(bool)));
     }
     if (!session_path_.isEmpty()) {
       QDBusConnection::systemBus().disconnect("org.freedesktop.login1", session_path_,
@@ -98,8 +95,7 @@ class SessionLockListener::Impl : public QObject {
   QString session_path_;
 };
 
-SessionLockListener::SessionLockListener(QObject* parent)
-    : QObject(parent), impl_(std::make_unique<Impl>(*this)) {}
+SessionLockListener::SessionLockListener(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>(*this)) {}
 SessionLockListener::~SessionLockListener() = default;
 
 bool SessionLockListener::Register() { return impl_->Subscribe(); }
