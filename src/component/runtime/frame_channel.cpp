@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 namespace vorlink {
 
@@ -39,10 +40,11 @@ std::optional<host_protocol::Message> FrameChannel::Receive(const StillWaiting& 
 bool FrameChannel::ReadExact(char* out, std::size_t n, const StillWaiting& still_waiting) {
   while (n > 0) {
     if (still_waiting) {
+      const auto wait = still_waiting();
+      if (wait.count() <= 0) return false;
       pollfd p{fd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, 1000);
+      const int ready = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(wait.count(), INT32_MAX)));
       if (ready < 0 && errno != EINTR) return false;
-      if (ready == 0 && !still_waiting()) return false;
       if (ready <= 0) continue;
     }
     const ssize_t got = ::recv(fd_, out, n, 0);
