@@ -87,7 +87,8 @@ struct TestHostServices final : ComponentHostServices {
 class HostilePage : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(test::SharedTestToken(), nullptr);  // SOFTHSM2_CONF for the hosts
+    ASSERT_NE(test::SharedTestToken(), nullptr);              // SOFTHSM2_CONF for the hosts
+    ::setenv("VORLINK_TEST_LOAD_TRACE", trace().c_str(), 1);  // the hosts inherit it
     fs::create_directories(home_.working());
     LayOutAgentFolder(folder_.path());
     ports_ = test::FreePorts(1);
@@ -109,9 +110,13 @@ class HostilePage : public ::testing::Test {
   void TearDown() override {
     host_.reset();
     ::unsetenv("VORLINK_MODULE_ALLOW_DIR");
+    ::unsetenv("VORLINK_TEST_LOAD_TRACE");
     EXPECT_EQ(test::ZombieChildren(), 0);
     EXPECT_TRUE(test::LiveChildren().empty()) << "every host process ends with the agent's shutdown";
   }
+
+  // Where the library the page writes would leave its trace if it ran.
+  fs::path trace() const { return home_.outside() / "loaded"; }
 
   httplib::Result Post(const std::string& body, const std::string& origin = kPage) {
     return client_->Post("/ORVA", {{"Origin", origin}}, body, "text/plain");
@@ -157,8 +162,6 @@ TEST_F(HostilePage, InitializeRefusesUnlistedModulesAtOnceWithoutOpeningThem) {
   const fs::path written = home_.working() / "libpage.so", fifo = home_.working() / "fifo.so";
   ASSERT_EQ(test::ReadFileText(written), library);
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const fs::path trace = home_.outside() / "loaded";
-  ::setenv("VORLINK_TEST_LOAD_TRACE", trace.c_str(), 1);  // the hosts inherit it
   const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   for (const fs::path& p : {written, fifo}) ASSERT_GE(::inotify_add_watch(watch, p.c_str(), IN_OPEN | IN_ACCESS), 0);
 
@@ -175,9 +178,8 @@ TEST_F(HostilePage, InitializeRefusesUnlistedModulesAtOnceWithoutOpeningThem) {
   inotify_event events[4];
   EXPECT_LT(::read(watch, events, sizeof events), 0) << "a refused module was opened";
   ::close(watch);
-  EXPECT_FALSE(fs::exists(trace)) << "the page's library ran";
+  EXPECT_FALSE(fs::exists(trace())) << "the page's library ran";
   EXPECT_EQ(Call(t, "Initialize", {test::kSoftHsmModuleName}), "||0||0||") << "a registered module still loads";
-  ::unsetenv("VORLINK_TEST_LOAD_TRACE");
 }
 
 // One page floods InitDLL from four connections; another page then takes
