@@ -87,8 +87,10 @@ struct TestHostServices final : ComponentHostServices {
 class HostilePage : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(test::SharedTestToken(), nullptr);              // SOFTHSM2_CONF for the hosts
-    ::setenv("VORLINK_TEST_LOAD_TRACE", trace().c_str(), 1);  // the hosts inherit it
+    ASSERT_NE(test::SharedTestToken(), nullptr);  // SOFTHSM2_CONF for the hosts
+    // The hosts inherit these; set before the agent's threads start.
+    ::setenv("VORLINK_TEST_LOAD_TRACE", trace().c_str(), 1);
+    ::setenv("VORLINK_MODULE_ALLOW_DIR", allow_.path().c_str(), 1);
     fs::create_directories(home_.working());
     LayOutAgentFolder(folder_.path());
     ports_ = test::FreePorts(1);
@@ -140,6 +142,7 @@ class HostilePage : public ::testing::Test {
 
   test::ScratchHome home_;
   test::ScratchDir folder_;
+  test::ScratchDir allow_;  // the administrator's allow-list folder
   std::vector<int> ports_;
   TestHostServices services_;
   HeadlessWindow window_;
@@ -219,11 +222,9 @@ TEST_F(HostilePage, InitDllFloodsStopAtTheCapsWhileOtherPagesAreServed) {
 // it, and its seat is free at once.
 TEST_F(HostilePage, AHungModuleIsKilledAtTheDeadlineAndItsTokenReleased) {
   if (::geteuid() != 0) GTEST_SKIP() << "the allow-list must belong to root";
-  test::ScratchDir allow;
-  const fs::path fifo = allow.path() / "hung.so";
+  const fs::path fifo = allow_.path() / "hung.so";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::ofstream(allow.path() / "hung.list") << fifo.string() << "\n";
-  ::setenv("VORLINK_MODULE_ALLOW_DIR", allow.path().c_str(), 1);
+  std::ofstream(allow_.path() / "hung.list") << fifo.string() << "\n";
   const std::string t = InitDll();
   for (std::size_t i = 1; i < kLimits.per_origin; ++i) ASSERT_NE(InitDll(), kCreationFailed);
   ASSERT_EQ(InitDll(), kCreationFailed);

@@ -11,8 +11,10 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 extern char** environ;
 
@@ -21,9 +23,21 @@ namespace {
 
 constexpr int kChildSocketFd = 3;
 
+// The environment as the thread asking for a host sees it, copied there:
+// the spawning thread then reads only the copy, handed over under its
+// queue's lock.
+std::vector<std::string> EnvironmentCopy() {
+  std::vector<std::string> copy;
+  for (char** entry = environ; entry && *entry; ++entry) copy.emplace_back(*entry);
+  return copy;
+}
+
 // The child starts with no blocked signals and default dispositions, and
 // with no descriptor of ours beyond its socket.
-pid_t SpawnWithSocket(const std::filesystem::path& program, int child_end) {
+pid_t SpawnWithSocket(const std::filesystem::path& program, int child_end, std::vector<std::string>& environment) {
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, child_end, kChildSocketFd);
@@ -39,7 +53,7 @@ pid_t SpawnWithSocket(const std::filesystem::path& program, int child_end) {
   std::string fd_text = std::to_string(kChildSocketFd);
   char* argv[] = {const_cast<char*>(program.c_str()), fd_text.data(), nullptr};
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, envp.data());
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
@@ -55,7 +69,8 @@ class SpawningThread {
   }
 
   pid_t Spawn(const std::filesystem::path& program, int child_end) {
-    std::packaged_task<pid_t()> task([&] { return SpawnWithSocket(program, child_end); });
+    std::packaged_task<pid_t()> task(
+        [&, environment = EnvironmentCopy()]() mutable { return SpawnWithSocket(program, child_end, environment); });
     auto pid = task.get_future();
     {
       std::lock_guard lock(mutex_);
