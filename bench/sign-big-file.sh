@@ -36,7 +36,7 @@ for _ in $(seq 50); do
 done
 call() { curl -s --cacert resources/ORVA.crt "https://127.0.0.1:$port/" -d "$1"; }
 token=$(call InitDLL=PKCS11 | awk -F'\\|\\|' '{print $3}')
-for step in "Initialize&Param1=$(printf %s /usr/lib/softhsm/libsofthsm2.so)" "Select_slot&Param1=Bench%20Token" \
+for step in "Initialize&Param1=softhsm2" "Select_slot&Param1=Bench%20Token" \
             "Login&Param1=123456"; do
   call "DLLToken=$token&ExecMethod=$step" >/dev/null
 done

@@ -23,6 +23,7 @@ enum ErrorCode : std::int32_t {
   kCancelled = 0x500C,         // the user cancelled a dialog
   kNoData = 0x500D,            // nothing to work on yet (no key, no loaded data)
   kConversionFailed = 0x500E,  // text that the target encoding cannot hold
+  kModuleNotAllowed = 0x500F,  // Initialize names a module that is neither registered nor allowed
 };
 
 }  // namespace p11crypto

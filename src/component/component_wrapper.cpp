@@ -80,4 +80,13 @@ void ComponentWrapper::Discard() {
   instance_.reset();
 }
 
+// instance_ changes only in SetInstance (before the wrapper is shared) and
+// Discard, which run under the table's lock like these two; calls only
+// read it.
+void ComponentWrapper::Abort() {
+  if (instance_) instance_->Abort();
+}
+
+bool ComponentWrapper::ended() const { return instance_ && instance_->ended(); }
+
 }  // namespace vorlink

@@ -55,6 +55,13 @@ class ComponentWrapper {
 
   // Ends the instance; waits for a call in progress.
   void Discard();
+  // Ends a call in progress without waiting for it, where the instance can
+  // (see ComponentInstance::Abort). Like Discard, only under the token
+  // table's lock, so the two never overlap.
+  void Abort();
+  // True once the instance can serve no more calls: its host process died
+  // or was killed.
+  bool ended() const;
 
  private:
   TickSource ticks_;

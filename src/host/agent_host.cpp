@@ -38,8 +38,9 @@ AgentHost::AgentHost(AgentHostOptions options)
   if (options_.install_browser_trust) InstallBrowserTrust();
   services_ = std::make_unique<AgentServices>(
       log_, viewer_, verifier_, options_.files.executable.parent_path(),
-      ComponentRuntime(ComponentFolders(options_.files), options_.desktop.component_host),
-      options_.desktop.file_selection, options_.timing.component_ticks);
+      ComponentRuntime(ComponentFolders(options_.files), options_.desktop.component_host,
+                       options_.component_limits.call_deadline),
+      options_.desktop.file_selection, options_.timing.component_ticks, options_.component_limits);
 }
 
 AgentHost::~AgentHost() { Shutdown(); }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "component/component_limits.h"
 #include "component/component_wrapper.h"
 #include "host/agent_ports.h"
 #include "platform/resources/resource_source.h"
@@ -46,6 +47,9 @@ struct AgentHostOptions {
   bool install_browser_trust = true;
   DesktopServices desktop;
   AgentTiming timing;
+  // Live components per origin and in total, and the forwarded calls'
+  // deadline (docs/security.md gives the defaults' reasons).
+  ComponentLimits component_limits;
 };
 
 }  // namespace vorlink

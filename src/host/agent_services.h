@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "component/component_limits.h"
 #include "component/component_wrapper.h"
 #include "component/runtime/component_runtime.h"
 #include "request/dll_token_table.h"
@@ -25,7 +26,8 @@ class AgentServices {
   // manifest is `Vorlink.ini` in `executable_folder`.
   AgentServices(DiagnosticLog& log, LogViewerSink& viewer, ModuleVerifier& verifier,
                 const std::filesystem::path& executable_folder, ComponentRuntime runtime,
-                FileSelectionService* file_selection, TickSource component_ticks = SteadyTickMs);
+                FileSelectionService* file_selection, TickSource component_ticks = SteadyTickMs,
+                ComponentLimits limits = {});
   ~AgentServices();
 
   const RequestEndpoint& endpoint() const { return *endpoint_; }

@@ -6,6 +6,7 @@
 #include "host/agent_host.h"
 #include "host/headless_window.h"
 #include "platform/process/executable_path.h"
+#include "platform/process/stop_watchdog.h"
 
 int main() {
   sigset_t stop;
@@ -22,5 +23,6 @@ int main() {
   if (!host.CreateWindowSequence(window)) return 0;
   int signal_number = 0;
   sigwait(&stop, &signal_number);
+  vorlink::platform::StartStopWatchdog();
   return 0;  // the host's destruction runs the shutdown order
 }

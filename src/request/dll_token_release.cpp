@@ -1,5 +1,6 @@
 // The DllToken table's end at shutdown: calls still in progress get a
-// bounded wait, then every component is logged out and discarded.
+// bounded wait and are then ended where they can be, then every component
+// is logged out and discarded.
 
 #include <thread>
 
@@ -23,6 +24,11 @@ void DllTokenTable::ReleaseAll(std::chrono::milliseconds wait_for_calls) {
   std::lock_guard lock(mutex_);
   if (slots_.empty()) return;
   WaitForCalls(wait_for_calls);
+  // A call still running would hold its component's lock past the end of
+  // the agent: out-of-process calls are ended by killing their host.
+  for (auto& slot : slots_) {
+    if (slot && slot->wrapper && slot->wrapper->busy()) slot->wrapper->Abort();
+  }
   const auto count = static_cast<std::int32_t>(slots_.size());
   for (auto& slot : slots_) {
     if (!slot || !slot->wrapper) continue;

@@ -1,6 +1,7 @@
 // The idle-timeout sweep of the DllToken table, run by the main frame's
 // timer: components idle longer than their timeout are logged out and
-// discarded; slots emptied by the previous sweep are removed.
+// discarded, components whose host process ended are discarded; slots
+// emptied by the previous sweep are removed.
 
 #include <cstdio>
 #include <string>
@@ -31,13 +32,18 @@ void DllTokenTable::Sweep() {
     log_.LogDebug("子程式的 tokenId", record.token);
     log_.LogDebug("子程式的逾時設定(分鐘)", timeout);
     log_.LogDebug("子程式的停用時間(秒)", static_cast<std::int32_t>(idle / 1000));
+    const bool ended = wrapper.ended() && !wrapper.busy();
     const bool expired = timeout > 0 && idle > static_cast<std::uint64_t>(timeout) * 60000 && !wrapper.busy();
-    if (!expired) {
+    if (!expired && !ended) {
       log_.LogDebug("判斷這個子程式尚未逾期");
       continue;
     }
-    log_.LogDebug("判斷這個子程式已經逾期, 元件強制進行結束");
-    if (wrapper.kind() == kKindPkcs11) ForceLogout(log_, wrapper);
+    if (ended) {
+      log_.LogDebug("判斷這個子程式的元件已經結束");  // its host died or was killed: nothing to log out
+    } else {
+      log_.LogDebug("判斷這個子程式已經逾期, 元件強制進行結束");
+      if (wrapper.kind() == kKindPkcs11) ForceLogout(log_, wrapper);
+    }
     char line[100];
     std::snprintf(line, sizeof line, "%s(%d) 服務子程式已逾時, 結束服務", std::string(DiagnosticLog::kBaseName).c_str(),
                   record.token);

@@ -16,6 +16,41 @@ bool DllTokenTable::TokenIsLive(std::int32_t token) const {
 
 std::int32_t DllTokenTable::Append(std::shared_ptr<ComponentWrapper> wrapper, PageOrigin origin) {
   std::lock_guard lock(mutex_);
+  return FileRecord(std::move(wrapper), std::move(origin));
+}
+
+std::int32_t DllTokenTable::Append(std::shared_ptr<ComponentWrapper> wrapper, Seat seat) {
+  std::lock_guard lock(mutex_);
+  seat.table_ = nullptr;  // filled: the record counts from now on
+  if (--seats_[seat.origin_] == 0) seats_.erase(seat.origin_);
+  return FileRecord(std::move(wrapper), std::move(seat.origin_));
+}
+
+std::size_t DllTokenTable::LiveComponents(const PageOrigin* origin) const {
+  std::size_t live = 0;
+  for (const auto& slot : slots_) {
+    if (slot && slot->wrapper && !slot->wrapper->ended() && (!origin || slot->origin == *origin)) ++live;
+  }
+  for (const auto& [seat_origin, count] : seats_) {
+    if (!origin || seat_origin == *origin) live += count;
+  }
+  return live;
+}
+
+std::optional<DllTokenTable::Seat> DllTokenTable::TakeSeat(const PageOrigin& origin) {
+  std::lock_guard lock(mutex_);
+  if (LiveComponents(&origin) >= limits_.per_origin || LiveComponents(nullptr) >= limits_.total) return std::nullopt;
+  ++seats_[origin];
+  return Seat(this, origin);
+}
+
+DllTokenTable::Seat::~Seat() {
+  if (!table_) return;
+  std::lock_guard lock(table_->mutex_);
+  if (--table_->seats_[origin_] == 0) table_->seats_.erase(origin_);
+}
+
+std::int32_t DllTokenTable::FileRecord(std::shared_ptr<ComponentWrapper> wrapper, PageOrigin origin) {
   std::int32_t token;
   do {
     token = DrawTokenNumber();

@@ -156,7 +156,7 @@ TEST_F(SocketPair, SendingToAClosedPeerFailsWithoutSigpipe) {
 
 TEST_F(SocketPair, AReceiveGivesUpWhenTheWaitIsCalledOff) {
   int asked = 0;
-  EXPECT_FALSE(FrameChannel(fds_[1]).Receive([&] { return ++asked < 2; }));
+  EXPECT_FALSE(FrameChannel(fds_[1]).Receive([&] { return std::chrono::milliseconds(++asked < 2 ? 10 : 0); }));
   EXPECT_EQ(asked, 2);
 }
 

@@ -37,7 +37,7 @@ class EncryptionMembers : public ::testing::Test {
     ASSERT_NE(SharedTestToken(), nullptr);
     user_pem_ = ReadFileText(SharedTestToken()->user_pem());
     ca_pem_ = ReadFileText(SharedTestToken()->ca_pem());
-    ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+    ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModuleName)}), 0);
     ASSERT_EQ(component_.Method(kSelect, {std::string(kTokenLabel)}), 0);
   }
   void Login() { ASSERT_EQ(component_.Method(kLogin, {std::string(kUserPin)}), 0); }

@@ -76,7 +76,7 @@ class Signatures : public ::testing::Test {
     ASSERT_NE(token_, nullptr);
     ::setenv("HOME", home_.path().c_str(), 1);  // the component's working folder lives here
     component_ = std::make_unique<ComponentClient>(P11CRYPTO_LIBRARY);
-    ASSERT_EQ(component_->Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+    ASSERT_EQ(component_->Method(kInitialize, {std::string(kSoftHsmModuleName)}), 0);
     ASSERT_EQ(component_->Method(kSelect, {std::string(kTokenLabel)}), 0);
   }
   void Login() { ASSERT_EQ(component_->Method(kLogin, {std::string(kUserPin)}), 0); }

@@ -1,5 +1,9 @@
 // Modules, tokens, sessions and PINs on a real SoftHSM2 token.
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "component_client.h"
@@ -21,7 +25,7 @@ enum Dispid {
   kInitSlot = 91
 };
 constexpr std::int32_t kNotInitialized = 0x5001, kModuleLoadFailed = 0x5002, kNoTokenSelected = 0x5003,
-                       kTokenNotFound = 0x5004;
+                       kTokenNotFound = 0x5004, kModuleNotAllowed = 0x500F;
 constexpr std::int32_t kPinIncorrect = 0xA0;
 
 class SlotMembers : public ::testing::Test {
@@ -38,14 +42,32 @@ TEST_F(SlotMembers, EveryTokenMemberNeedsInitializeFirst) {
   EXPECT_EQ(component_.Text(kSlots), "") << "nothing listed before Enumerate_slots";
 }
 
-TEST_F(SlotMembers, InitializeReportsAModuleThatDoesNotLoad) {
-  EXPECT_EQ(component_.Method(kInitialize, {std::string("/nonexistent/libnothing.so")}), kModuleLoadFailed);
-  EXPECT_NE(component_.ErrorMessage().find("libnothing.so"), std::string::npos);
-  EXPECT_EQ(component_.Method(kEnumerate), kNotInitialized) << "a failed Initialize leaves no module";
+// A module the administrator allowed but that does not load, and one
+// nobody allowed: neither answer carries the loader's words.
+TEST_F(SlotMembers, InitializeReportsAModuleThatDoesNotLoadOrIsNotAllowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the allow-list must belong to root";
+  ScratchDir allow;
+  std::ofstream(allow.path() / "tokens.list") << "/nonexistent/libnothing.so\n";
+  ::setenv("VORLINK_MODULE_ALLOW_DIR", allow.path().c_str(), 1);
+  const struct {
+    std::string module;
+    std::int32_t code;
+    std::string message;
+  } cases[] = {
+      {"/nonexistent/libnothing.so", kModuleLoadFailed, "cannot load PKCS#11 module /nonexistent/libnothing.so"},
+      {"/nonexistent/other.so", kModuleNotAllowed,
+       "the module is neither registered with p11-kit nor allowed by the administrator"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(component_.Method(kInitialize, {c.module}), c.code) << c.module;
+    EXPECT_EQ(component_.ErrorMessage(), c.message) << c.module;
+    EXPECT_EQ(component_.Method(kEnumerate), kNotInitialized) << "a failed Initialize leaves no module";
+  }
+  ::unsetenv("VORLINK_MODULE_ALLOW_DIR");
 }
 
 TEST_F(SlotMembers, ListsTheTokenAndSelectsItByIndexLabelOrSerial) {
-  ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+  ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModuleName)}), 0);
   ASSERT_EQ(component_.Method(kEnumerate), 0);
   const std::string slots = component_.Text(kSlots);
   EXPECT_NE(slots.find("\"label\":\"Vorlink Test\""), std::string::npos) << slots;
@@ -67,7 +89,7 @@ TEST_F(SlotMembers, ListsTheTokenAndSelectsItByIndexLabelOrSerial) {
 }
 
 TEST_F(SlotMembers, LoginChecksThePinAndLogoutEndsTheLogin) {
-  ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+  ASSERT_EQ(component_.Method(kInitialize, {std::string(kSoftHsmModuleName)}), 0);
   EXPECT_EQ(component_.Method(kLogin, {std::string(kUserPin)}), kNoTokenSelected);
   ASSERT_EQ(component_.Method(kSelect, {std::string(kTokenLabel)}), 0);
   EXPECT_EQ(component_.Method(kLogin, {std::string("000000")}), kPinIncorrect);
@@ -87,7 +109,7 @@ TEST(SlotMembersOwnToken, ChangePinAndUnblockWithTheSoPin) {
   ASSERT_TRUE(MakeToken(own.path(), label));
   ::setenv("SOFTHSM2_CONF", (own.path() / "softhsm2.conf").c_str(), 1);
   ComponentClient component(P11CRYPTO_LIBRARY);
-  ASSERT_EQ(component.Method(kInitialize, {std::string(kSoftHsmModule)}), 0);
+  ASSERT_EQ(component.Method(kInitialize, {std::string(kSoftHsmModuleName)}), 0);
   ASSERT_EQ(component.Method(kEnumerate), 0);
   ASSERT_EQ(component.Method(kSelect, {label}), 0);
   EXPECT_EQ(component.Method(kChangePin, {std::string("999999"), std::string("654321")}), kPinIncorrect);

@@ -9,6 +9,8 @@
 namespace vorlink::test {
 
 inline constexpr const char* kSoftHsmModule = "/usr/lib/softhsm/libsofthsm2.so";
+// The name SoftHSM2's package registers its module under with p11-kit.
+inline constexpr const char* kSoftHsmModuleName = "softhsm2";
 inline constexpr const char* kTokenLabel = "Vorlink Test";
 inline constexpr const char* kUserPin = "123456";
 inline constexpr const char* kSoPin = "12345678";

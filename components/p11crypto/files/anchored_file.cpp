@@ -64,11 +64,9 @@ std::string TemporaryName(const std::string& name) {
   return "." + name.substr(0, 200) + "." + std::to_string(random() % 1000000000) + ".tmp";
 }
 
-// Writes a new file through a temporary one: `fill` writes the content,
-// then the file is synced and renamed over the name. `mode`: the new
-// file's permissions; unset keeps those of the file it replaces.
-int WriteThroughTemporary(const AllowedPath& file, const std::function<int(int)>& fill,
-                          std::optional<mode_t> mode = std::nullopt) {
+// WriteThroughTemporary with the new file's permissions: unset keeps those
+// of the file it replaces.
+int WriteWithMode(const AllowedPath& file, const std::function<int(int)>& fill, std::optional<mode_t> mode) {
   if (!file.folder) return ENOENT;
   const int folder = file.folder.get();
   struct stat old {};
@@ -97,6 +95,12 @@ int WriteThroughTemporary(const AllowedPath& file, const std::function<int(int)>
 }
 
 }  // namespace
+
+int OpenForReading(const AllowedPath& file, UniqueFd& fd) { return OpenRegular(file, O_RDONLY, fd); }
+
+int WriteThroughTemporary(const AllowedPath& file, const std::function<int(int fd)>& fill) {
+  return WriteWithMode(file, fill, std::nullopt);
+}
 
 int ReadWholeFile(const AllowedPath& file, std::size_t limit, std::string& bytes, std::uint64_t& size) {
   bytes.clear();
@@ -174,7 +178,7 @@ int MoveFile(const AllowedPath& from, const AllowedPath& to) {
   if (errno != EXDEV) return errno;
   UniqueFd in;
   if (const int error = OpenRegular(from, O_RDONLY, in)) return error;
-  const int error = WriteThroughTemporary(
+  const int error = WriteWithMode(
       to, [&in](int out) { return CopyAll(in.get(), out); }, info.st_mode & 07777);
   if (error) return error;
   return ::unlinkat(from.folder.get(), from.name.c_str(), 0) == 0 ? 0 : errno;

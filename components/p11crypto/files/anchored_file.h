@@ -6,12 +6,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "p11crypto/files/folder_guard.h"
 
 namespace p11crypto {
+
+// Opens the file for reading: a regular file only (never a link, a FIFO or
+// a device), reached from its opened folder.
+int OpenForReading(const AllowedPath& file, UniqueFd& fd);
+
+// Writes new content for the file: `fill` writes it to the descriptor it is
+// given (a temporary file in the same folder) and returns 0 or an errno
+// value; only then is the temporary file synced and renamed over the name,
+// otherwise it is removed. An existing file keeps its permissions.
+int WriteThroughTemporary(const AllowedPath& file, const std::function<int(int fd)>& fill);
 
 // Reads the whole file into `bytes` and its size into `size`; EFBIG (with
 // `size` set and nothing read) when it is larger than `limit` bytes.

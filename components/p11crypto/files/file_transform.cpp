@@ -1,44 +1,54 @@
 #include "p11crypto/files/file_transform.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <vector>
 
-#include "p11crypto/files/atomic_output.h"
+#include "p11crypto/files/anchored_file.h"
+#include "p11crypto/files/file_target.h"
 
 namespace p11crypto {
 namespace {
 
 constexpr size_t kChunk = 1 << 16;
 
-class InputFile {
- public:
-  explicit InputFile(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~InputFile() {
-    if (fd_ >= 0) ::close(fd_);
+// Stands for "the transform refused the input" among errno values, so
+// that the temporary output is removed like after a failed write.
+constexpr int kTransformFailed = ECANCELED;
+
+int WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return written < 0 ? errno : EIO;
+    bytes.remove_prefix(static_cast<size_t>(written));
   }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  bool is_open() const { return fd_ >= 0; }
-  // Bytes read (0 at the end), -1 on an error.
-  ssize_t Read(char* buffer, size_t size) {
+  return 0;
+}
+
+// Reads `in` to its end through the transform into `out`: 0, an errno
+// value, or kTransformFailed. `read_failed` tells a read error from a write
+// error.
+int Pump(int in, int out, FileTransform& transform, bool& read_failed) {
+  std::vector<char> buffer(kChunk);
+  std::string produced;
+  for (;;) {
     ssize_t got;
     do {
-      got = ::read(fd_, buffer, size);
+      got = ::read(in, buffer.data(), buffer.size());
     } while (got < 0 && errno == EINTR);
-    return got;
+    if (got < 0) {
+      read_failed = true;
+      return errno;
+    }
+    produced.clear();
+    const bool ok =
+        got > 0 ? transform.Update({buffer.data(), static_cast<size_t>(got)}, produced) : transform.Final(produced);
+    if (!ok) return kTransformFailed;
+    if (const int error = WriteAll(out, produced)) return error;
+    if (got == 0) return 0;
   }
-
- private:
-  int fd_;
-};
-
-std::int32_t FailFile(ComponentState& state, const std::string& what, const std::filesystem::path& path) {
-  return Fail(state, kFileError, what + " " + path.string() + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -47,31 +57,22 @@ std::int32_t TransformFile(ComponentState& state, const std::string& input, cons
                            int result_dispid, FileTransform& transform) {
   state.SetResult(result_dispid, "");
   if (input.empty() || output.empty()) return Fail(state, kBadArgument, "both an input and an output path are needed");
-  const auto in_path = state.folders.Resolve(input);
-  if (!in_path) return Fail(state, kFileNotAllowed, "not in an allowed folder: " + input);
-  const auto out_path = state.folders.Resolve(output);
-  if (!out_path) return Fail(state, kFileNotAllowed, "not in an allowed folder: " + output);
-  if (std::filesystem::is_directory(*in_path)) return Fail(state, kFileError, "a folder, not a file: " + input);
+  std::int32_t code = kOk;
+  const auto in_path = FileTarget(state, input, code);
+  if (!in_path) return code;
+  const auto out_path = FileTarget(state, output, code);
+  if (!out_path) return code;
 
-  InputFile in(*in_path);
-  if (!in.is_open()) return FailFile(state, "cannot open", *in_path);
-  AtomicOutput out(*out_path);
-  if (!out.Open()) return FailFile(state, "cannot create a file beside", *out_path);
-
-  std::vector<char> buffer(kChunk);
-  std::string produced;
-  for (;;) {
-    const ssize_t got = in.Read(buffer.data(), buffer.size());
-    if (got < 0) return FailFile(state, "cannot read", *in_path);
-    produced.clear();
-    const bool ok =
-        got > 0 ? transform.Update({buffer.data(), static_cast<size_t>(got)}, produced) : transform.Final(produced);
-    if (!ok) return Fail(state, transform.code, transform.message);
-    if (!out.Write(produced)) return FailFile(state, "cannot write", *out_path);
-    if (got == 0) break;
-  }
-  if (!out.Commit()) return FailFile(state, "cannot complete", *out_path);
-  state.SetResult(result_dispid, out_path->string());
+  UniqueFd in;
+  if (const int error = OpenForReading(*in_path, in)) return FailFile(state, error, "cannot open", in_path->path);
+  bool read_failed = false;
+  const int error =
+      WriteThroughTemporary(*out_path, [&](int out) { return Pump(in.get(), out, transform, read_failed); });
+  if (error == kTransformFailed) return Fail(state, transform.code, transform.message);
+  if (error)
+    return FailFile(state, error, read_failed ? "cannot read" : "cannot write",
+                    (read_failed ? in_path : out_path)->path);
+  state.SetResult(result_dispid, out_path->path.string());
   return Succeed(state);
 }
 

@@ -28,7 +28,9 @@ class FileTransform {
 // success stores the output's absolute path as result `result_dispid`,
 // which is empty after a failure.
 // Paths outside the allowed folders fail with kFileNotAllowed before
-// anything is opened.
+// anything is opened. Both files are reached from their opened folders
+// (files/file_target.h), and the output is written to a temporary file in
+// its folder and renamed there.
 std::int32_t TransformFile(ComponentState& state, const std::string& input, const std::string& output,
                            int result_dispid, FileTransform& transform);
 

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "p11crypto/files/anchored_file.h"
+#include "p11crypto/files/file_target.h"
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
 #include "p11crypto/text/base64.h"
@@ -47,25 +48,13 @@ bool IsUtf8(const std::string& bytes) {
   return Utf16ToUtf8(reinterpret_cast<const std::uint16_t*>(wide.data()), wide.size()) == bytes;
 }
 
-std::int32_t FailFile(ComponentState& state, int error, const std::string& what, const std::filesystem::path& path) {
-  return Fail(state, kFileError, what + " " + path.string() + ": " + std::generic_category().message(error));
-}
-
 // The anchored path for a member, or nullopt after recording why not.
 std::optional<AllowedPath> Target(ComponentState& state, const std::string& path, std::int32_t& code) {
   if (path.empty()) {
     code = Fail(state, kBadArgument, "the path is empty");
     return std::nullopt;
   }
-  int error = 0;
-  auto target = state.folders.Open(path, error);
-  if (!target) {
-    code = Fail(state, kFileNotAllowed, "\"" + path + "\" is outside the working folder and the folders chosen here");
-  } else if (error) {
-    code = FailFile(state, error, "cannot reach the folder of", target->path);
-    return std::nullopt;
-  }
-  return target;
+  return FileTarget(state, path, code);
 }
 
 std::int32_t SaveFile(ComponentState& state, const std::string& path, const std::string& data) {

@@ -2,12 +2,18 @@
 // signFile / verifyFile / signBigFile / verifyBigFile on files of any size,
 // and their property reads.
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <optional>
 
 #include "p11crypto/cms/cms_token_signer.h"
 #include "p11crypto/cms/cms_verifier.h"
 #include "p11crypto/crypto/openssl_ptr.h"
-#include "p11crypto/files/file_stream.h"
+#include "p11crypto/files/anchored_file.h"
+#include "p11crypto/files/file_digest.h"
+#include "p11crypto/files/file_target.h"
 #include "p11crypto/host/host_wait_window.h"
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
@@ -32,6 +38,9 @@ enum Result {
 
 // Param3 of the signing members: 0 (the default) or 256 SHA-256, 1 or 160
 // SHA-1, 384 SHA-384, 512 SHA-512.
+// The largest signature file verifyFile reads.
+constexpr std::size_t kMaxSignatureBytes = 16 << 20;
+
 const EVP_MD* HashFor(std::int32_t choice) {
   switch (choice) {
     case 0:
@@ -103,47 +112,75 @@ std::string ProgressText(const char* what, const fs::path& file, std::uint64_t d
   return std::string(what) + " " + file.filename().string() + " … " + std::to_string(percent) + "%";
 }
 
+// Both files of a file signature, anchored in their folders before any
+// work starts; kFileNotAllowed for either outside the allowed folders.
+std::int32_t SignatureFiles(ComponentState& state, const std::string& file, const std::string& signature,
+                            std::optional<AllowedPath>& data, std::optional<AllowedPath>& p7s) {
+  std::int32_t code = kOk;
+  if (file.empty()) return Fail(state, kFileNotAllowed, "the file is outside the folders this page may use");
+  if (!(data = FileTarget(state, file, code))) return code;
+  if (!(p7s = FileTarget(state, signature.empty() ? file + ".p7s" : signature, code))) return code;
+  return kOk;
+}
+
+int WriteBytes(int fd, const Bytes& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 // Param1 the file; Param2 where the signature goes (empty: beside the file,
 // with ".p7s" added). Always a detached signature, streamed.
 std::int32_t SignFile(ComponentState& state, const std::string& input, const std::string& output, bool show_progress) {
-  const auto in = state.folders.Resolve(input);
-  const auto out = state.folders.Resolve(output.empty() ? input + ".p7s" : output);
-  if (!in || !out) return Fail(state, kFileNotAllowed, "the file is outside the folders this page may use");
-  std::int32_t code = kOk;
+  std::optional<AllowedPath> in, out;
+  std::int32_t code = SignatureFiles(state, input, output, in, out);
+  if (code != kOk) return code;
   if (!SessionOrFail(state, code)) return code;
   const EVP_MD* md = EVP_sha256();
   Bytes digest;
   {
-    HostWaitWindow wait(show_progress ? state.host : nullptr, "Signing " + in->filename().string());
+    UniqueFd fd;
+    if (const int error = OpenForReading(*in, fd)) return FailFile(state, error, "cannot read", in->path);
+    HostWaitWindow wait(show_progress ? state.host : nullptr, "Signing " + in->name);
     Progress progress = [&](std::uint64_t done, std::uint64_t total) {
-      wait.SetMessage(ProgressText("Signing", *in, done, total));
+      wait.SetMessage(ProgressText("Signing", in->path, done, total));
     };
-    if (!DigestFile(*in, md, digest, show_progress ? progress : Progress{})) {
-      return Fail(state, kFileError, "cannot read " + in->string());
+    if (!DigestFile(fd.get(), md, digest, show_progress ? progress : Progress{})) {
+      return Fail(state, kFileError, "cannot read " + in->path.string());
     }
   }
   Bytes der;
   if ((code = SignDigest(state, md, digest, nullptr, der)) != kOk) return code;
-  if (!WriteFileAtomically(*out, der)) return Fail(state, kFileError, "cannot write " + out->string());
-  state.SetResult(kSignFilePath, out->string());
+  if (const int error = WriteThroughTemporary(*out, [&der](int fd) { return WriteBytes(fd, der); })) {
+    return FailFile(state, error, "cannot write", out->path);
+  }
+  state.SetResult(kSignFilePath, out->path.string());
   return Succeed(state);
 }
 
 // Param1 the file; Param2 its detached signature file.
 std::int32_t VerifyFile(ComponentState& state, const std::string& file, const std::string& signature_file,
                         bool show_progress) {
-  const auto data = state.folders.Resolve(file);
-  const auto signature = state.folders.Resolve(signature_file.empty() ? file + ".p7s" : signature_file);
-  if (!data || !signature) return Fail(state, kFileNotAllowed, "the file is outside the folders this page may use");
-  Bytes der;
-  if (!ReadWholeFile(*signature, der, 16 << 20)) return Fail(state, kFileError, "cannot read " + signature->string());
-  BioPtr content(BIO_new_file(data->c_str(), "rb"));
-  if (!content) return Fail(state, kFileError, "cannot read " + data->string());
-  HostWaitWindow wait(show_progress ? state.host : nullptr, "Verifying " + data->filename().string());
-  const CmsVerifyOutcome outcome = VerifyCms({der, content.get(), {}, false});
+  std::optional<AllowedPath> data, signature;
+  if (const std::int32_t code = SignatureFiles(state, file, signature_file, data, signature); code != kOk) return code;
+  std::string der;
+  std::uint64_t size = 0;
+  if (const int error = ReadWholeFile(*signature, kMaxSignatureBytes, der, size)) {
+    return FailFile(state, error, "cannot read", signature->path);
+  }
+  UniqueFd fd;
+  if (const int error = OpenForReading(*data, fd)) return FailFile(state, error, "cannot read", data->path);
+  BioPtr content(BIO_new_fd(fd.get(), BIO_NOCLOSE));
+  if (!content) return Fail(state, kFileError, "cannot read " + data->path.string());
+  HostWaitWindow wait(show_progress ? state.host : nullptr, "Verifying " + data->name);
+  const CmsVerifyOutcome outcome = VerifyCms({AsBytes(der), content.get(), {}, false});
   if (outcome.valid) {
     state.SetResult(kVerifyCert, Base64Encode(outcome.signer_certificate));
-    state.SetResult(kVerifyFilePath, data->string());
+    state.SetResult(kVerifyFilePath, data->path.string());
   }
   return VerifyOutcome(state, outcome);
 }

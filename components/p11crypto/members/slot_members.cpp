@@ -5,12 +5,18 @@
 
 #include "p11crypto/members/member_registry.h"
 #include "p11crypto/members/member_support.h"
+#include "p11crypto/pkcs11/module_choice.h"
 #include "p11crypto/text/json_text.h"
 
 namespace p11crypto {
 namespace {
 
 constexpr int kEnumerateSlotsResult = 3;
+
+// The one answer for every refused module name, whatever the name points
+// at: no word of it depends on the file system.
+constexpr const char* kModuleNotAllowedMessage =
+    "the module is neither registered with p11-kit nor allowed by the administrator";
 
 std::string TokensAsJson(const std::vector<TokenInfo>& tokens) {
   std::string json = "[";
@@ -42,9 +48,11 @@ const TokenInfo* FindToken(const std::vector<TokenInfo>& tokens, const std::stri
 
 std::int32_t Initialize(ComponentState& state, const std::string& module_name) {
   state.token.reset();
+  const auto library = ChooseModuleLibrary(module_name, SystemModuleSources());
+  if (!library) return Fail(state, kModuleNotAllowed, kModuleNotAllowedMessage);
   CK_RV rv = CKR_OK;
   std::string message;
-  auto module = Pkcs11Module::Acquire(module_name, rv, message);
+  auto module = Pkcs11Module::Acquire(*library, rv, message);
   if (!module) return rv == CKR_OK ? Fail(state, kModuleLoadFailed, message) : FailCkr(state, rv, message);
   state.token = std::make_unique<TokenSession>(std::move(module));
   return Succeed(state);

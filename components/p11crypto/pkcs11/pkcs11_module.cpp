@@ -2,42 +2,23 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
-#include <cctype>
 #include <map>
 #include <mutex>
 
 namespace p11crypto {
-namespace {
-
-constexpr const char* kProxyModule = "p11-kit-proxy.so";
-
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-  if (text.size() < suffix.size()) return false;
-  return std::equal(suffix.rbegin(), suffix.rend(), text.rbegin(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-}
-
-}  // namespace
-
-std::string Pkcs11Module::LibraryFor(const std::string& name) {
-  if (name.empty() || EndsWithNoCase(name, ".dll")) return kProxyModule;
-  return name;
-}
-
-std::shared_ptr<Pkcs11Module> Pkcs11Module::Acquire(const std::string& name, CK_RV& error, std::string& message) {
+std::shared_ptr<Pkcs11Module> Pkcs11Module::Acquire(const std::string& library, CK_RV& error, std::string& message) {
   // Loading and finalising happen under one lock, so a module is never
   // initialised by one instance while another finalises it.
   static std::mutex mutex;
   static std::map<std::string, std::weak_ptr<Pkcs11Module>> loaded;
-  const std::string library = LibraryFor(name);
   std::lock_guard lock(mutex);
   error = CKR_OK;
   if (auto module = loaded[library].lock()) return module;
   void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
-    const char* why = ::dlerror();
-    message = "cannot load PKCS#11 module " + library + (why ? ": " + std::string(why) : "");
+    // The loader's own words stay here: they would tell a page about files.
+    ::dlerror();
+    message = "cannot load PKCS#11 module " + library;
     return nullptr;
   }
   auto get_list = reinterpret_cast<CK_C_GetFunctionList>(::dlsym(handle, "C_GetFunctionList"));

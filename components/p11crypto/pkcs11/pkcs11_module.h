@@ -13,11 +13,10 @@ namespace p11crypto {
 
 class Pkcs11Module {
  public:
-  // `name` is a path or a library name. An empty name, or a Windows library
-  // name such as "vendorPKCS11.dll", loads the p11-kit proxy, which reaches
-  // every token module registered on the system. Returns null and sets
-  // `error` (a CKR_ value or 0) and `message` when it fails.
-  static std::shared_ptr<Pkcs11Module> Acquire(const std::string& name, CK_RV& error, std::string& message);
+  // `library` is what ChooseModuleLibrary (module_choice.h) chose: never a
+  // name straight from a page. Returns null and sets `error` (a CKR_ value
+  // or 0) and `message` when it fails.
+  static std::shared_ptr<Pkcs11Module> Acquire(const std::string& library, CK_RV& error, std::string& message);
   ~Pkcs11Module();
 
   Pkcs11Module(const Pkcs11Module&) = delete;
@@ -25,9 +24,6 @@ class Pkcs11Module {
 
   CK_FUNCTION_LIST* operator->() const { return functions_; }
   const std::string& library() const { return library_; }
-
-  // The library a module name stands for.
-  static std::string LibraryFor(const std::string& name);
 
  private:
   Pkcs11Module(void* handle, CK_FUNCTION_LIST* functions, std::string library)

@@ -11,6 +11,7 @@
 
 #include "component/component_host_services.h"
 #include "component/component_instance.h"
+#include "component/component_limits.h"
 
 namespace vorlink {
 
@@ -28,8 +29,11 @@ class ComponentRuntime {
  public:
   // Registration folders, searched in order. Instances reach `host` (which
   // must outlive them) for dialogs; without one every dialog is cancelled.
+  // An out-of-process instance whose host stays silent for `call_deadline`
+  // during a creation or a call is killed.
   explicit ComponentRuntime(std::vector<std::filesystem::path> registration_folders,
-                            ComponentHostServices* host = nullptr);
+                            ComponentHostServices* host = nullptr,
+                            std::chrono::milliseconds call_deadline = ComponentLimits{}.call_deadline);
   ~ComponentRuntime();
   ComponentRuntime(ComponentRuntime&&) noexcept;
   ComponentRuntime& operator=(ComponentRuntime&&) noexcept;
@@ -53,6 +57,7 @@ class ComponentRuntime {
   struct HostTable;
   std::vector<std::filesystem::path> folders_;
   std::unique_ptr<HostTable> host_table_;  // the C table handed to components
+  std::chrono::milliseconds call_deadline_;
 };
 
 }  // namespace vorlink

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 namespace vorlink {
 
@@ -38,15 +39,17 @@ std::optional<host_protocol::Message> FrameChannel::Receive(const StillWaiting& 
 
 bool FrameChannel::ReadExact(char* out, std::size_t n, const StillWaiting& still_waiting) {
   while (n > 0) {
-    if (still_waiting) {
-      pollfd p{fd_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, 1000);
-      if (ready < 0 && errno != EINTR) return false;
-      if (ready == 0 && !still_waiting()) return false;
-      if (ready <= 0) continue;
-    }
-    const ssize_t got = ::recv(fd_, out, n, 0);
+    // What has arrived is taken at once; only an empty socket is waited on.
+    const ssize_t got = ::recv(fd_, out, n, still_waiting ? MSG_DONTWAIT : 0);
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && still_waiting) {
+      const auto wait = still_waiting();
+      if (wait.count() <= 0) return false;
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(wait.count(), INT32_MAX)));
+      if (ready < 0 && errno != EINTR) return false;
+      continue;
+    }
     if (got <= 0) return false;
     out += got;
     n -= static_cast<std::size_t>(got);

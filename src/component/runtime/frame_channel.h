@@ -3,6 +3,7 @@
 // The channel does not own the socket; one thread uses it at a time (the
 // owner of each end says which).
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -12,8 +13,9 @@ namespace vorlink {
 
 class FrameChannel {
  public:
-  // Asked about once a second while a receive waits; false gives up.
-  using StillWaiting = std::function<bool()>;
+  // Asked before each wait for data: how long to wait before asking
+  // again. Zero gives up.
+  using StillWaiting = std::function<std::chrono::milliseconds()>;
 
   explicit FrameChannel(int fd) : fd_(fd) {}
 

@@ -11,14 +11,16 @@
 #include "desktop/ui/about_dialog.h"
 #include "platform/process/agent_process.h"
 #include "platform/process/executable_path.h"
+#include "platform/process/stop_watchdog.h"
 #include "platform/single_instance/single_instance_lock.h"
 
 namespace vorlink {
 namespace {
 
 // SIGTERM, SIGINT and SIGHUP (the end of the desktop session) close the
-// main frame the normal way, so the shutdown order runs. They are blocked
-// in every thread and read on the UI thread through a signalfd.
+// main frame the normal way, so the shutdown order runs, with the stop
+// watchdog behind it. They are blocked in every thread and read on the UI
+// thread through a signalfd, which modal dialogs' event loops serve too.
 int BlockStopSignals() {
   sigset_t set;
   sigemptyset(&set);
@@ -53,9 +55,12 @@ int CVorlink45::Run(int argc, char** argv) {
   options.files.executable = executable;
   auto frame = std::make_unique<CMainFrame>(show_tray, options);
   bool restart = false;
+  // exit(), not quit(): quit() first asks every window to close, and the
+  // wait window refuses, which cancelled the stop. exit() also ends the
+  // event loops of modal dialogs shown at the time.
   QObject::connect(frame.get(), &CMainFrame::closed, &app, [&](bool r) {
     restart = r;
-    app.quit();
+    QApplication::exit(0);
   });
   QObject::connect(frame.get(), &CMainFrame::aboutRequested, &app, [] { CAboutDlg().exec(); });
   QSocketNotifier stop_signal(signal_fd, QSocketNotifier::Read);
@@ -63,6 +68,7 @@ int CVorlink45::Run(int argc, char** argv) {
     signalfd_siginfo info;
     while (::read(signal_fd, &info, sizeof info) == sizeof info) {
     }
+    platform::StartStopWatchdog();
     frame->Close(false);
   });
 

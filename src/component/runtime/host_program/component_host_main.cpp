@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <cstdlib>
 #include <string>
@@ -11,6 +12,10 @@
 #include "component/runtime/host_program/component_host_server.h"
 
 int main(int argc, char** argv) {
+  // The host ends with the agent, whatever it is doing then. Should the
+  // agent have died before this line, its socket end is already closed
+  // and the first receive ends the host.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (argc != 2) return 2;
   char* end = nullptr;
   const long fd = std::strtol(argv[1], &end, 10);

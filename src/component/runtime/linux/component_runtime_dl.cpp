@@ -64,9 +64,11 @@ struct ComponentRuntime::HostTable {
   vorlink_host_services table;
 };
 
-ComponentRuntime::ComponentRuntime(std::vector<fs::path> folders, ComponentHostServices* host)
+ComponentRuntime::ComponentRuntime(std::vector<fs::path> folders, ComponentHostServices* host,
+                                   std::chrono::milliseconds call_deadline)
     : folders_(std::move(folders)),
-      host_table_(std::make_unique<HostTable>(HostTable{host, MakeHostServicesTable(host)})) {}
+      host_table_(std::make_unique<HostTable>(HostTable{host, MakeHostServicesTable(host)})),
+      call_deadline_(call_deadline) {}
 ComponentRuntime::~ComponentRuntime() = default;
 ComponentRuntime::ComponentRuntime(ComponentRuntime&&) noexcept = default;
 ComponentRuntime& ComponentRuntime::operator=(ComponentRuntime&&) noexcept = default;
@@ -120,7 +122,8 @@ std::unique_ptr<ComponentInstance> ComponentRuntime::Create(const std::string& p
   std::array<uint8_t, 16> clsid;
   if (!registration || !ParseClsid(registration->clsid, clsid)) return nullptr;
   if (registration->context == ComponentContext::kLocalServer) {
-    return LocalServerInstance::Start(HostProgram(), registration->library, clsid, host_table_->services);
+    return LocalServerInstance::Start(HostProgram(), registration->library, clsid, host_table_->services,
+                                      call_deadline_);
   }
   const vorlink_component_api* api = LoadComponentApi(registration->library);
   void* instance = nullptr;

@@ -7,8 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 extern char** environ;
 
@@ -17,9 +23,21 @@ namespace {
 
 constexpr int kChildSocketFd = 3;
 
+// The environment as the thread asking for a host sees it, copied there:
+// the spawning thread then reads only the copy, handed over under its
+// queue's lock.
+std::vector<std::string> EnvironmentCopy() {
+  std::vector<std::string> copy;
+  for (char** entry = environ; entry && *entry; ++entry) copy.emplace_back(*entry);
+  return copy;
+}
+
 // The child starts with no blocked signals and default dispositions, and
 // with no descriptor of ours beyond its socket.
-pid_t SpawnWithSocket(const std::filesystem::path& program, int child_end) {
+pid_t SpawnWithSocket(const std::filesystem::path& program, int child_end, std::vector<std::string>& environment) {
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, child_end, kChildSocketFd);
@@ -35,11 +53,53 @@ pid_t SpawnWithSocket(const std::filesystem::path& program, int child_end) {
   std::string fd_text = std::to_string(kChildSocketFd);
   char* argv[] = {const_cast<char*>(program.c_str()), fd_text.data(), nullptr};
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, envp.data());
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
+
+// The one thread that starts host processes. It is never stopped: it
+// ends with the process, and the hosts' parent-death signal with it.
+class SpawningThread {
+ public:
+  static SpawningThread& Get() {
+    static auto* spawner = new SpawningThread;  // never destroyed, see above
+    return *spawner;
+  }
+
+  pid_t Spawn(const std::filesystem::path& program, int child_end) {
+    std::packaged_task<pid_t()> task(
+        [&, environment = EnvironmentCopy()]() mutable { return SpawnWithSocket(program, child_end, environment); });
+    auto pid = task.get_future();
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+    return pid.get();
+  }
+
+ private:
+  SpawningThread() {
+    std::thread([this] { Run(); }).detach();
+  }
+
+  [[noreturn]] void Run() {
+    for (;;) {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return !queue_.empty(); });
+      auto task = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      task();
+    }
+  }
+
+  std::mutex mutex_;  // guards queue_
+  std::condition_variable wake_;
+  std::deque<std::packaged_task<pid_t()>> queue_;
+};
 
 // True when `pid` has exited and is now reaped (or is no child of ours).
 bool Reaped(pid_t pid, int options) {
@@ -53,24 +113,29 @@ bool Reaped(pid_t pid, int options) {
 
 }  // namespace
 
-std::optional<HostProcess> HostProcess::Spawn(const std::filesystem::path& program) {
+std::unique_ptr<HostProcess> HostProcess::Spawn(const std::filesystem::path& program) {
   int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return std::nullopt;
-  const pid_t pid = SpawnWithSocket(program, pair[1]);
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
+  const pid_t pid = SpawningThread::Get().Spawn(program, pair[1]);
   ::close(pair[1]);
   if (pid < 0) {
     ::close(pair[0]);
-    return std::nullopt;
+    return nullptr;
   }
-  return HostProcess(pid, pair[0]);
+  return std::make_unique<HostProcess>(pid, pair[0]);
 }
 
-HostProcess::HostProcess(HostProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)), fd_(std::exchange(other.fd_, -1)) {}
-
 bool HostProcess::Ended() {
+  std::lock_guard lock(mutex_);
   if (pid_ > 0 && Reaped(pid_, WNOHANG)) pid_ = -1;
   return pid_ <= 0;
+}
+
+void HostProcess::Kill() {
+  std::lock_guard lock(mutex_);
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  Reaped(std::exchange(pid_, -1), 0);
 }
 
 void HostProcess::Stop(std::chrono::milliseconds grace) {
@@ -79,9 +144,7 @@ void HostProcess::Stop(std::chrono::milliseconds grace) {
   while (!Ended() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  Reaped(std::exchange(pid_, -1), 0);
+  Kill();
 }
 
 }  // namespace vorlink

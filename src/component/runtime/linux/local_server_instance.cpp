@@ -1,5 +1,7 @@
 #include "component/runtime/linux/local_server_instance.h"
 
+#include <algorithm>
+
 namespace vorlink {
 namespace hp = host_protocol;
 
@@ -22,10 +24,11 @@ std::optional<std::string> Joined(const std::optional<std::vector<std::string>>&
 std::unique_ptr<LocalServerInstance> LocalServerInstance::Start(const std::filesystem::path& host_program,
                                                                 const std::filesystem::path& library,
                                                                 const std::array<std::uint8_t, 16>& clsid,
-                                                                ComponentHostServices* services) {
+                                                                ComponentHostServices* services,
+                                                                std::chrono::milliseconds deadline) {
   auto process = HostProcess::Spawn(host_program);
   if (!process) return nullptr;
-  std::unique_ptr<LocalServerInstance> instance(new LocalServerInstance(std::move(*process), services));
+  std::unique_ptr<LocalServerInstance> instance(new LocalServerInstance(std::move(process), services, deadline));
   if (instance->channel_.Send(hp::CreateRequest{clsid, library.string()}) != FrameChannel::SendResult::kSent) {
     return nullptr;
   }
@@ -35,10 +38,11 @@ std::unique_ptr<LocalServerInstance> LocalServerInstance::Start(const std::files
   return instance;
 }
 
-LocalServerInstance::LocalServerInstance(HostProcess process, ComponentHostServices* services)
-    : process_(std::move(process)), channel_(process_.fd()), services_(services) {}
+LocalServerInstance::LocalServerInstance(std::unique_ptr<HostProcess> process, ComponentHostServices* services,
+                                         std::chrono::milliseconds deadline)
+    : process_(std::move(process)), channel_(process_->fd()), services_(services), deadline_(deadline) {}
 
-LocalServerInstance::~LocalServerInstance() { process_.Stop(kExitGrace); }
+LocalServerInstance::~LocalServerInstance() { process_->Stop(kExitGrace); }
 
 Variant LocalServerInstance::Invoke(int dispid, CallKind kind, const std::vector<Variant>& args) {
   if (broken_) throw ComponentFault{u"component host ended"};
@@ -56,13 +60,21 @@ Variant LocalServerInstance::Invoke(int dispid, CallKind kind, const std::vector
 
 std::optional<hp::Message> LocalServerInstance::AwaitReply() {
   // A host that died leaves the socket at end of stream; the check covers
-  // one whose socket a process it started still holds open.
-  const FrameChannel::StillWaiting alive = [this] { return !process_.Ended(); };
+  // one whose socket a process it started still holds open. The deadline
+  // starts again after each host call: a dialog may take the user long.
+  using namespace std::chrono;
+  auto give_up = steady_clock::now() + deadline_;
+  const FrameChannel::StillWaiting alive = [&] {
+    if (process_->Ended()) return milliseconds(0);
+    const auto left = ceil<milliseconds>(give_up - steady_clock::now());
+    return std::clamp(left, milliseconds(0), milliseconds(1000));
+  };
   for (;;) {
     auto message = channel_.Receive(alive);
     auto* call = message ? std::get_if<hp::HostCall>(&*message) : nullptr;
     if (!call) return message;
     AnswerHostCall(*call);
+    give_up = steady_clock::now() + deadline_;
   }
 }
 
@@ -85,7 +97,7 @@ void LocalServerInstance::AnswerHostCall(const hp::HostCall& call) {
 
 void LocalServerInstance::Broken() {
   broken_ = true;
-  process_.Stop(std::chrono::milliseconds(0));
+  process_->Stop(std::chrono::milliseconds(0));
   throw ComponentFault{u"component host ended"};
 }
 

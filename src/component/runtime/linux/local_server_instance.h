@@ -5,11 +5,14 @@
 // come back over the same socket and are answered here.
 //
 // The instance is used by one thread at a time (the wrapper's call mutex
-// serialises calls and destruction), so its state needs no lock of its own.
-// Once the host process has died or broken the protocol, it is killed and
-// reaped, and this call and every later one throw ComponentFault.
+// serialises calls and destruction), so its state needs no lock of its own;
+// only Abort() and ended() come from other threads, through the process's
+// own lock and an atomic. Once the host process has died, broken the
+// protocol or let a call pass its deadline, it is killed and reaped, and
+// this call and every later one throw ComponentFault.
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -30,27 +33,35 @@ class LocalServerInstance final : public ComponentInstance {
 
   // Starts `host_program`, which creates `clsid` from `library`; nullptr
   // when the program does not start or creation fails. `services` may be
-  // null (every dialog cancelled) and must outlive the instance.
+  // null (every dialog cancelled) and must outlive the instance. Creation
+  // and every call may go `deadline` without a word from the host before
+  // it is killed.
   static std::unique_ptr<LocalServerInstance> Start(const std::filesystem::path& host_program,
                                                     const std::filesystem::path& library,
                                                     const std::array<std::uint8_t, 16>& clsid,
-                                                    ComponentHostServices* services);
+                                                    ComponentHostServices* services,
+                                                    std::chrono::milliseconds deadline);
   ~LocalServerInstance() override;
 
   Variant Invoke(int dispid, CallKind kind, const std::vector<Variant>& args) override;
+  void Abort() override { process_->Kill(); }
+  bool ended() const override { return broken_ || process_->Ended(); }
 
  private:
-  LocalServerInstance(HostProcess process, ComponentHostServices* services);
+  LocalServerInstance(std::unique_ptr<HostProcess> process, ComponentHostServices* services,
+                      std::chrono::milliseconds deadline);
   // The next message that is not a host call, answering host calls on the
-  // way; nullopt when the host is gone or broke the protocol.
+  // way; nullopt when the host is gone, broke the protocol or stayed
+  // silent past the deadline.
   std::optional<host_protocol::Message> AwaitReply();
   void AnswerHostCall(const host_protocol::HostCall& call);
   [[noreturn]] void Broken();
 
-  HostProcess process_;
+  std::unique_ptr<HostProcess> process_;
   FrameChannel channel_;
   ComponentHostServices* services_;
-  bool broken_ = false;
+  std::chrono::milliseconds deadline_;
+  std::atomic<bool> broken_{false};
 };
 
 }  // namespace vorlink
