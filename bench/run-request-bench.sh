@@ -16,7 +16,7 @@ build=${1:-build/test}
 seconds=${2:-10}
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(realpath "$build/bin")
-component=$build/tests/component/libvorlink_test_component.so
+component=$build/tests/support/libvorlink_test_component.so
 for need in "$bin/bench_agent_server" "$bin/bench_reference_server" "$bin/new_connection_client" \
   "$bin/vorlink-manifest" "$component"; do
   [ -e "$need" ] || {
