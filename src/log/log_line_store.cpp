@@ -2,21 +2,24 @@
 
 #include <algorithm>
 
+#include "text/log_text.h"
+#include "text/text_codec.h"
+
 namespace vorlink {
 
-void LogLineStore::AddLogLine(std::u16string_view text) {
+void LogLineStore::AddLogLine(std::string_view text) {
   std::lock_guard lock(mutex_);
   for (std::size_t i = lines_.size() - latest_lines_; i < lines_.size(); ++i) {
-    std::erase(lines_[i], u'\r');
+    std::erase(lines_[i], '\r');
   }
   // Every kept line ends in a line feed; the new text adds its own.
-  const std::size_t line_feeds = lines_.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), u'\n'));
+  const std::size_t line_feeds = lines_.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
   std::size_t added = 0;
   while (!text.empty()) {
-    const auto end = text.find(u'\n');
+    const auto end = text.find('\n');
     lines_.emplace_back(text.substr(0, end));
     ++added;
-    text = end == std::u16string_view::npos ? std::u16string_view() : text.substr(end + 1);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
   }
   // Past the maximum, the lines up to and including line number
   // (line feeds - maximum), counted from 0, go.
@@ -34,13 +37,15 @@ void LogLineStore::Clear() {
 }
 
 std::u16string LogLineStore::Text() const {
-  std::lock_guard lock(mutex_);
-  std::u16string text;
-  for (const auto& line : lines_) {
-    text += line;
-    text += u"\r\n";
+  std::string text;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& line : lines_) {
+      AppendDecoded(text, line);  // whatever a caller handed over, the window gets text
+      text += "\r\n";
+    }
   }
-  return text;
+  return DecodeUtf8(text);
 }
 
 bool LogLineStore::Empty() const {

@@ -24,7 +24,7 @@ std::string Answer(VariantType type, std::int32_t status, const Variant& value) 
 std::string MethodDispatch::Dispatch(ComponentWrapper* wrapper, const ArgumentArray& args) {
   if (wrapper == nullptr) return TextAnswer(kCodeNotRun, messages::kNoDllToken);
   const std::u16string& name = args[0];
-  log_.LogDebug("執行 Function", EncodeUtf8(name));
+  log_.LogDebug("執行 Function", EncodeUtf8Characters(name));
 
   if (name == u"GetAgentVersion" || name == u"GetVersion") return TextAnswer(kCodeRan, messages::kAgentVersion);
   if (name == u"finalizeAgent") return NumberAnswer(kCodeNotRun, -1);

@@ -184,8 +184,8 @@ TEST_P(ComponentEndToEnd, PinsReachTheComponentButNotTheLog) {
   const std::string log = test::ReadFileText(*fs::directory_iterator(folder_.path() / "logs"));
   EXPECT_EQ(log.find(pin), std::string::npos);
   EXPECT_EQ(log.find(other), std::string::npos);
-  EXPECT_NE(log.find("&ExecMethod=Login&Param1=********\n"), std::string::npos);
-  EXPECT_NE(log.find("-- PARAM Param1 = ******** , length = 8 bytes\n"), std::string::npos);
+  EXPECT_NE(log.find("&ExecMethod=Login&Param1=********\r\n"), std::string::npos);
+  EXPECT_NE(log.find("-- PARAM Param1 = ******** , length = 8 bytes\r\n"), std::string::npos);
   EXPECT_NE(log.find("執行 Function = Login"), std::string::npos) << "the method name is still logged";
 }
 
