@@ -52,33 +52,39 @@ int Hex(std::string_view s, std::size_t count) {
   return value;
 }
 
-// `raw` reduced to a loose name; with `decode`, percent escapes are undone
-// first as the server library's URL decoding does ("%XX", "%uXXXX"; a "+"
-// is a space either way). Characters beyond ASCII add no letter.
+// One character of raw query text as the server library's URL decoding
+// reads it ("+" as a space, "%XX", "%uXXXX"), and the raw bytes it takes.
+struct Decoded {
+  unsigned code;
+  std::size_t length;
+};
+
+Decoded DecodeAt(std::string_view raw, std::size_t i) {
+  if (raw[i] == '+') return {' ', 1};
+  if (raw[i] == '%') {
+    const std::string_view rest = raw.substr(i + 1);
+    if (const int unit = rest.starts_with('u') ? Hex(rest.substr(1), 4) : -1; unit >= 0) {
+      return {static_cast<unsigned>(unit), 6};
+    }
+    if (const int byte = Hex(rest, 2); byte >= 0) return {static_cast<unsigned>(byte), 3};
+  }
+  return {static_cast<unsigned char>(raw[i]), 1};
+}
+
+// `raw` reduced to a loose name, decoded first unless it is decoded already.
 LooseName Loosely(std::string_view raw, bool decode) {
   LooseName name;
-  for (std::size_t i = 0; i < raw.size() && !name.Overflow(); ++i) {
-    if (decode && raw[i] == '%') {
-      const std::string_view rest = raw.substr(i + 1);
-      if (const int unit = rest.starts_with('u') ? Hex(rest.substr(1), 4) : -1; unit >= 0) {
-        if (unit < 0x80) name.Add(static_cast<unsigned char>(unit));
-        i += 5;
-        continue;
-      }
-      if (const int byte = Hex(rest, 2); byte >= 0) {
-        name.Add(static_cast<unsigned char>(byte));
-        i += 2;
-        continue;
-      }
-    }
-    name.Add(static_cast<unsigned char>(raw[i]));
+  for (std::size_t i = 0; i < raw.size() && !name.Overflow();) {
+    const Decoded d = decode ? DecodeAt(raw, i) : Decoded{static_cast<unsigned char>(raw[i]), 1};
+    if (d.code < 0x80) name.Add(static_cast<unsigned char>(d.code));
+    i += d.length;
   }
   return name;
 }
 
 // The slot 1..9 a loose key "param<number>" names, or 0.
 int LooseSlot(const LooseName& key) {
-  std::string_view name = key.View();
+  const std::string_view name = key.View();
   if (key.Overflow() || !name.starts_with("param") || name.size() == 5) return 0;
   int slot = 0;
   for (const char c : name.substr(5)) {
@@ -95,26 +101,43 @@ PinSlots LoosePinSlots(const LooseName& method) {
   return {};
 }
 
-// One field of a raw query text: the bytes from `begin` to `end`, split at
-// "&" and ";", with the first "=" at `equals` (npos when none).
+// One field of a raw query text as the loose reading splits it: from
+// `begin` to `end`, where a "&" or ";" (raw or percent-encoded) follows;
+// its key ends at the first "=" (raw or encoded), at `equals`, and its value
+// starts at `value` (both npos when it has none).
 struct RawField {
-  std::size_t begin, equals, end;
+  std::size_t begin, equals, value, end;
+  bool HasValue() const { return equals != std::string_view::npos; }
 };
 
 template <typename Visit>
 void ForEachField(std::string_view text, Visit visit) {
-  for (std::size_t begin = 0; begin <= text.size();) {
-    std::size_t end = text.find_first_of("&;", begin);
-    if (end == std::string_view::npos) end = text.size();
-    std::size_t equals = text.find('=', begin);
-    if (equals >= end) equals = std::string_view::npos;
-    visit(RawField{begin, equals, end});
-    begin = end + 1;
+  RawField field{0, std::string_view::npos, std::string_view::npos, 0};
+  for (std::size_t i = 0;;) {
+    if (i == text.size()) {
+      field.end = i;
+      visit(field);
+      return;
+    }
+    const Decoded d = DecodeAt(text, i);
+    if (d.code == '&' || d.code == ';') {
+      field.end = i;
+      visit(field);
+      field = {i + d.length, std::string_view::npos, std::string_view::npos, 0};
+    } else if (d.code == '=' && !field.HasValue()) {
+      field.equals = i;
+      field.value = i + d.length;
+    }
+    i += d.length;
   }
 }
 
 std::string_view KeyOf(std::string_view text, const RawField& f) {
-  return text.substr(f.begin, std::min(f.equals, f.end) - f.begin);
+  return text.substr(f.begin, (f.HasValue() ? f.equals : f.end) - f.begin);
+}
+
+std::string_view ValueOf(std::string_view text, const RawField& f) {
+  return f.HasValue() ? text.substr(f.value, f.end - f.value) : std::string_view();
 }
 
 // The parameter the server library makes of one "&"-piece, if any.
@@ -139,8 +162,9 @@ PinMask::PinMask(const httplib::Request& request) {
   }
   for (const std::string_view text : {query, std::string_view(request.body)}) {
     ForEachField(text, [&](const RawField& f) {
-      if (f.equals == std::string_view::npos || Loosely(KeyOf(text, f), true).View() != "execmethod") return;
-      pins_ |= LoosePinSlots(Loosely(text.substr(f.equals + 1, f.end - f.equals - 1), true));
+      if (f.HasValue() && Loosely(KeyOf(text, f), true).View() == "execmethod") {
+        pins_ |= LoosePinSlots(Loosely(ValueOf(text, f), true));
+      }
     });
   }
   if (pins_.none()) return;
@@ -159,8 +183,8 @@ void PinMask::Collect(std::string_view text) {
   std::size_t piece_begin = 0;
   bool holds_pin = false;
   ForEachField(text, [&](const RawField& f) {
-    holds_pin = holds_pin || (f.equals != std::string_view::npos && IsPinKey(KeyOf(text, f)));
-    if (f.end < text.size() && text[f.end] == ';') return;
+    holds_pin = holds_pin || (f.HasValue() && IsPinKey(KeyOf(text, f)));
+    if (f.end < text.size() && text[f.end] != '&') return;  // the library's pieces end at a raw "&" only
     if (holds_pin) {
       for (auto& param : LibraryParams(text.substr(piece_begin, f.end - piece_begin))) hidden_params_.insert(param);
     }
@@ -181,15 +205,12 @@ std::string PinMask::Masked(std::string_view text, std::size_t limit) const {
   std::string out;
   std::size_t shown = 0;  // bytes of `text` already in `out`
   ForEachField(text, [&](const RawField& f) {
-    if (f.equals == std::string_view::npos || f.equals + 1 >= limit) return;
-    if (!IsPinKey(KeyOf(text, f))) return;
-    // Everything after the first "=" is hidden; the stars count what the
-    // library decodes as the value, up to the cut.
-    const auto params = LibraryParams(text.substr(f.begin, f.end - f.begin));
-    const std::size_t stars =
-        std::min(params.empty() ? 0 : PinStarCount(params.begin()->second), limit - (f.equals + 1));
-    out.append(text.substr(shown, f.equals + 1 - shown));
-    out.append(stars, '*');
+    if (!f.HasValue() || f.value >= limit || !IsPinKey(KeyOf(text, f))) return;
+    // Everything after the first "=" is hidden: one star per character it
+    // decodes to, up to the cut.
+    const std::string value = httplib::detail::decode_url(std::string(ValueOf(text, f)), true);
+    out.append(text.substr(shown, f.value - shown));
+    out.append(std::min(PinStarCount(value), limit - f.value), '*');
     shown = std::min(f.end, limit);
   });
   out.append(text.substr(shown, limit - shown));

@@ -12,8 +12,9 @@
 //   "param%31" and "PARAM1\0" all count);
 // - a method counts when it begins with "login", "changepin" or "initslot"
 //   so read (no other member name does);
-// - fields are split at "&" and at ";", and a field's value is everything
-//   after its first "=";
+// - fields are split at "&" and at ";", and a key ends at the first "=",
+//   each also when percent-encoded; the field's value is everything after
+//   that "=" and shows as one star per character it decodes to;
 // - the method may be named in the query, the body or the decoded
 //   parameters, anywhere and more than once: every naming counts.
 

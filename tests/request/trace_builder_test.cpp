@@ -128,13 +128,14 @@ TEST(RequestTrace, PinFieldsShowAsStarsInARawBody) {
       {"Param%31=12+34&ExecMethod=Login", "Param%31=*****&ExecMethod=Login"},
       {"ExecMethod=initSlot&Param2=ab&Param1=c&Param3=d", "ExecMethod=initSlot&Param2=**&Param1=*&Param3=d"},
       {"ExecMethod=Login&Param1=11&Param1=2222", "ExecMethod=Login&Param1=**&Param1=****"},
-      {"ExecMethod=Login&Param1=12=34&Param1", "ExecMethod=Login&Param1=**&Param1"},
+      {"ExecMethod=Login&Param1=12=34&Param1", "ExecMethod=Login&Param1=*****&Param1"},
       {"ExecMethod=Login&Param1=&Param1=%E5%AF%86", "ExecMethod=Login&Param1=&Param1=*"},
       {"ExecMethod=GetVersion&Param1=1234", "ExecMethod=GetVersion&Param1=1234"},
       // Spellings the dispatch would not run are still hidden.
       {"DLLToken=7;ExecMethod=LOGIN;Param1=1234", "DLLToken=7;ExecMethod=LOGIN;Param1=****"},
       {"ExecMethod=Login%00&Param1+=1234&param1=56", "ExecMethod=Login%00&Param1+=****&param1=**"},
       {"Exec+Method=change%50IN&PARAM%u0032=1234", "Exec+Method=change%50IN&PARAM%u0032=****"},
+      {"ExecMethod=Login%3BParam1%3D1234", "ExecMethod=Login%3BParam1%3D****"},
       // The method named after the 1000-byte cut still hides the PIN before it.
       {"Param1=1234&Param9=" + tail + "&ExecMethod=ChangePIN",
        "Param1=****&Param9=" + tail.substr(0, 1000 - 19) + " ... length = 1140 bytes"},
