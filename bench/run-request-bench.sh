@@ -63,6 +63,36 @@ mkdir -p "$work/logs"
 start agent "$bin/bench_agent_server" "$agent_port" "$work/logs" "$agent_dir"
 agent_pid=$!
 
+# nginx answering a fixed text over TLS with the agent's certificate, as a
+# second reference for one client's latency; skipped when nginx is missing.
+nginx_port=""
+if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
+  nginx_port=$(free_port)
+  mkdir -p "$work/nginx"
+  openssl x509 -inform der -in "$source_dir/resources/localhost.cert.der" -out "$work/nginx/cert.pem"
+  openssl pkey -inform der -in "$source_dir/resources/localhost.key.der" -out "$work/nginx/key.pem"
+  cat >"$work/nginx/nginx.conf" <<NGINX
+daemon off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/nginx;
+  server {
+    listen 127.0.0.1:$nginx_port ssl;
+    ssl_certificate $work/nginx/cert.pem;
+    ssl_certificate_key $work/nginx/key.pem;
+    keepalive_requests 1000;
+    location / { return 200 "||0||4.5.23.1||"; }
+  }
+}
+NGINX
+  PATH=$PATH:/usr/sbin nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+  for _ in $(seq 50); do [ -s "$work/nginx/nginx.pid" ] && break; sleep 0.1; done
+fi
+
 post() {  # port body -> the answer
   curl -sk --max-time 10 -H "Origin: $origin" -H 'Content-Type: text/plain' --data-binary "$2" "https://127.0.0.1:$1/"
 }
@@ -123,6 +153,25 @@ run() {  # name kind body expected_agent_answer_regex
 run GetVersion keep_alive "DLLToken=$token&ExecMethod=GetVersion" '^\|\|0\|\|4\.5\.23\.1\|\|$'
 run forwarded keep_alive "DLLToken=$token&ExecMethod=Login&Param1=1234" '^\|\|0\|\|0\|\|$'
 run new-conn new_connection "DLLToken=$token&ExecMethod=GetVersion" '^\|\|0\|\|4\.5\.23\.1\|\|$'
+# One client's latency, measured before InitDLL fills the token table and
+# printed at the end.
+calls=2000
+call="DLLToken=$token&ExecMethod=GetVersion"
+latency() {  # name port -> a line in $work/latency; sets last_mean
+  local mean p50 p99
+  read -r mean p50 p99 <<<"$("$bin/sequential_client" "$2" "$calls" "$call" "$origin")"
+  printf '  %-10s mean %6.3fms  p50 %6.3fms  p99 %6.3fms\n' "$1" "$mean" "$p50" "$p99" >>"$work/latency"
+  last_mean=$mean
+}
+latency reference "$ref_port"; ref_mean=$last_mean
+if [ -n "$nginx_port" ]; then latency nginx "$nginx_port"; nginx_mean=$last_mean; fi
+latency agent "$agent_port"; agent_mean=$last_mean
+python3 -c "print('  agent / reference (mean): %.2f' % ($agent_mean / $ref_mean))" >>"$work/latency"
+if [ -n "$nginx_port" ]; then
+  python3 -c "print('  agent / nginx (mean):     %.2f' % ($agent_mean / $nginx_mean))" >>"$work/latency"
+else
+  echo "  nginx: not installed (apt-get install nginx-light), skipped" >>"$work/latency"
+fi
 rss_before=$(rss_kib "$agent_pid")
 run InitDLL keep_alive "InitDLL=PKCS11" '^\|\|0\|\|[0-9]+\|\|$'
 rss_after=$(rss_kib "$agent_pid")
@@ -130,53 +179,6 @@ created=$(awk '{print $4}' <<<"$last_agent")
 echo "InitDLL: $created components created and kept (one token each); agent RSS $rss_before -> $rss_after KiB," \
   "$(( (rss_after - rss_before) * 1024 / (created > 0 ? created : 1) )) bytes each"
 echo "log written: $(du -sh "$work/logs" | cut -f1)"
-
-# nginx answering a fixed text over TLS with the agent's certificate, as a
-# second reference for one client's latency; skipped when nginx is missing.
-nginx_port=""
-if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
-  nginx_port=$(free_port)
-  mkdir -p "$work/nginx"
-  openssl x509 -inform der -in "$source_dir/resources/localhost.cert.der" -out "$work/nginx/cert.pem"
-  openssl pkey -inform der -in "$source_dir/resources/localhost.key.der" -out "$work/nginx/key.pem"
-  cat >"$work/nginx/nginx.conf" <<NGINX
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx;
-  server {
-    listen 127.0.0.1:$nginx_port ssl;
-    ssl_certificate $work/nginx/cert.pem;
-    ssl_certificate_key $work/nginx/key.pem;
-    keepalive_requests 1000;
-    location / { return 200 "||0||4.5.23.1||"; }
-  }
-}
-NGINX
-  PATH=$PATH:/usr/sbin nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-  for _ in $(seq 50); do [ -s "$work/nginx/nginx.pid" ] && break; sleep 0.1; done
-fi
-
-calls=2000
-call="DLLToken=$token&ExecMethod=GetVersion"
 echo
 echo "one client, keep-alive, $calls calls in a row (GetVersion):"
-latency() {  # name port -> prints and sets last_mean
-  local mean p50 p99
-  read -r mean p50 p99 <<<"$("$bin/sequential_client" "$2" "$calls" "$call" "$origin")"
-  printf '  %-10s mean %6.3fms  p50 %6.3fms  p99 %6.3fms\n' "$1" "$mean" "$p50" "$p99"
-  last_mean=$mean
-}
-latency reference "$ref_port"; ref_mean=$last_mean
-if [ -n "$nginx_port" ]; then latency nginx "$nginx_port"; nginx_mean=$last_mean; fi
-latency agent "$agent_port"; agent_mean=$last_mean
-python3 -c "print('  agent / reference (mean): %.2f' % ($agent_mean / $ref_mean))"
-if [ -n "$nginx_port" ]; then
-  python3 -c "print('  agent / nginx (mean):     %.2f' % ($agent_mean / $nginx_mean))"
-else
-  echo "  nginx: not installed (apt-get install nginx-light), skipped"
-fi
+cat "$work/latency"
