@@ -167,7 +167,7 @@ PinMask::PinMask(const httplib::Request& request) {
       }
     });
   }
-  if (pins_.none()) return;
+  if (pins_.none() || request.params.empty()) return;  // no parameter lines to hide
   Collect(query);
   Collect(request.body);
 }
