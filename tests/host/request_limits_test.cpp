@@ -27,6 +27,11 @@ namespace {
 
 namespace limits = request_limits;
 constexpr std::size_t kMiB = 1024 * 1024;
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kPeakTellsBodies = false;  // ThreadSanitizer's shadow grows with every byte a thread touches
+#else
+constexpr bool kPeakTellsBodies = true;
+#endif
 
 // A TLS connection to the agent that sends raw bytes, for requests no HTTP
 // client would send. It does not check the certificate: the listener is
@@ -209,7 +214,9 @@ TEST_F(RequestLimits, BodiesOverTheirLimitAreRefusedWithoutBeingHeld) {
     EXPECT_EQ(client.SendAndRead(wire_head, c.sent), c.status) << head;
     const long grown_kib = PeakKib() - before;
     const std::size_t accepted = c.status == 200 ? c.sent : 0;
-    EXPECT_LE(static_cast<std::size_t>(std::max(grown_kib, 0L)) * 1024, 3 * accepted + 8 * kMiB) << head;
+    if (kPeakTellsBodies) {
+      EXPECT_LE(static_cast<std::size_t>(std::max(grown_kib, 0L)) * 1024, 3 * accepted + 8 * kMiB) << head;
+    }
   }
 }
 
