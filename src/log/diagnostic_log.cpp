@@ -73,12 +73,7 @@ void DiagnosticLog::ScanLogIndex() { file_.ScanIndex(clock_()); }
 
 void DiagnosticLog::SetViewer(LogViewerSink* viewer) { viewer_.store(viewer); }
 
-void DiagnosticLog::LogDebug(std::string_view message) {
-  const platform::LocalTime now = clock_();
-  std::string line = Prefix(now, "DEBUG");
-  AppendDecoded(line, message);
-  Emit(now, line);
-}
+void DiagnosticLog::LogDebug(std::string_view message) { Message("DEBUG", message); }
 
 void DiagnosticLog::LogDebug(std::string_view name, std::string_view value) {
   const platform::LocalTime now = clock_();
@@ -98,9 +93,11 @@ void DiagnosticLog::LogDebug(std::string_view name, std::int32_t number) {
   Emit(now, line);
 }
 
-void DiagnosticLog::LogError(std::string_view message) {
+void DiagnosticLog::LogError(std::string_view message) { Message("ERROR", message); }
+
+void DiagnosticLog::Message(std::string_view level, std::string_view message) {
   const platform::LocalTime now = clock_();
-  std::string line = Prefix(now, "ERROR");
+  std::string line = Prefix(now, level);
   AppendDecoded(line, message);
   Emit(now, line);
 }

@@ -58,6 +58,7 @@ class DiagnosticLog {
   std::string CurrentFileName() const;
 
  private:
+  void Message(std::string_view level, std::string_view message);
   void Emit(const platform::LocalTime& time, const std::string& line);
   void Write(const platform::LocalTime& date, std::string_view text);
 
