@@ -40,7 +40,8 @@ void DrainUntilClosed(int fd) {
   const auto deadline = std::chrono::steady_clock::now() + kLinger;
   char scratch[16 * 1024];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || !Wait(fd, POLLIN, left)) return;
     const ssize_t n = ::recv(fd, scratch, sizeof scratch, 0);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;

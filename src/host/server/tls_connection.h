@@ -8,9 +8,8 @@
 // (body_plan.h) and counted against the listener's BodyBudget; a refused
 // request gets its status (400, 413, 431, 503) and the connection ends.
 
-#include <openssl/ssl.h>
-
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include <chrono>
 #include <cstddef>

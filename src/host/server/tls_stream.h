@@ -15,9 +15,8 @@
 //   dropped: the connection writes the refusal itself and ends.
 // Waits are bounded by the read and write time-outs, as the library's own.
 
-#include <openssl/ssl.h>
-
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include <chrono>
 #include <string>
