@@ -1,6 +1,7 @@
 // Diagnostic log throughput: entries per second from one and from four
 // threads, and the cost of one request's log work (both traces and the
-// dispatch line) against the same request path with logging off.
+// dispatch line, into the file and the viewer's line store, as the agent
+// does) against the same request path with logging off.
 
 #include <httplib.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "log/diagnostic_log.h"
+#include "log/log_line_store.h"
 #include "request/log_trace_recorder.h"
 
 using namespace vorlink;
@@ -57,7 +59,9 @@ int main() {
   httplib::Response response;
   response.set_header("Access-Control-Allow-Origin", "https://bank.example");
   response.body = "||0||0||";
-  LogTraceRecorder traces(log, nullptr);
+  LogLineStore viewer;
+  log.SetViewer(&viewer);
+  LogTraceRecorder traces(log, &viewer);
   NullTraceRecorder no_traces;
   constexpr int kRequests = 5000;
   auto run = [&](TraceRecorder& recorder, bool dispatch_line) {

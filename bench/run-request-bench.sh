@@ -8,6 +8,10 @@
 #   new-conn     a full TLS handshake per request, GetVersion on the token
 # Keep-alive load is wrk (2 threads, 16 connections); new-connection load is
 # bench/new_connection_client (8 threads, one handshake per request).
+# Then the latency of one client calling GetVersion 2,000 times in a row on
+# one keep-alive connection (bench/sequential_client), against the
+# reference and, when nginx is installed, nginx answering a fixed 15-byte
+# text over TLS with the same certificate.
 #   bench/run-request-bench.sh [BUILD_DIR] [SECONDS]
 # BUILD_DIR must be built with the tests (the test component) and the
 # development manifest key (the default).
@@ -18,10 +22,11 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(realpath "$build/bin")
 component=$build/tests/support/libvorlink_test_component.so
 for need in "$bin/bench_agent_server" "$bin/bench_reference_server" "$bin/new_connection_client" \
-  "$bin/vorlink-manifest" "$component"; do
+  "$bin/sequential_client" "$bin/vorlink-manifest" "$component"; do
   [ -e "$need" ] || {
     echo "missing $need; build: cmake --build $build --target bench_agent_server bench_reference_server" \
-      "new_connection_client vorlink-manifest vorlink_test_component (needs VORLINK_BUILD_TESTS=ON)" >&2
+      "new_connection_client sequential_client vorlink-manifest vorlink_test_component" \
+      "(needs VORLINK_BUILD_TESTS=ON)" >&2
     exit 1
   }
 done
@@ -57,6 +62,36 @@ start reference "$bin/bench_reference_server" "$ref_port"
 mkdir -p "$work/logs"
 start agent "$bin/bench_agent_server" "$agent_port" "$work/logs" "$agent_dir"
 agent_pid=$!
+
+# nginx answering a fixed text over TLS with the agent's certificate, as a
+# second reference for one client's latency; skipped when nginx is missing.
+nginx_port=""
+if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
+  nginx_port=$(free_port)
+  mkdir -p "$work/nginx"
+  openssl x509 -inform der -in "$source_dir/resources/localhost.cert.der" -out "$work/nginx/cert.pem"
+  openssl pkey -inform der -in "$source_dir/resources/localhost.key.der" -out "$work/nginx/key.pem"
+  cat >"$work/nginx/nginx.conf" <<NGINX
+daemon off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/nginx;
+  server {
+    listen 127.0.0.1:$nginx_port ssl;
+    ssl_certificate $work/nginx/cert.pem;
+    ssl_certificate_key $work/nginx/key.pem;
+    keepalive_requests 1000;
+    location / { return 200 "||0||4.5.23.1||"; }
+  }
+}
+NGINX
+  PATH=$PATH:/usr/sbin nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+  for _ in $(seq 50); do [ -s "$work/nginx/nginx.pid" ] && break; sleep 0.1; done
+fi
 
 post() {  # port body -> the answer
   curl -sk --max-time 10 -H "Origin: $origin" -H 'Content-Type: text/plain' --data-binary "$2" "https://127.0.0.1:$1/"
@@ -118,6 +153,25 @@ run() {  # name kind body expected_agent_answer_regex
 run GetVersion keep_alive "DLLToken=$token&ExecMethod=GetVersion" '^\|\|0\|\|4\.5\.23\.1\|\|$'
 run forwarded keep_alive "DLLToken=$token&ExecMethod=Login&Param1=1234" '^\|\|0\|\|0\|\|$'
 run new-conn new_connection "DLLToken=$token&ExecMethod=GetVersion" '^\|\|0\|\|4\.5\.23\.1\|\|$'
+# One client's latency, measured before InitDLL fills the token table and
+# printed at the end.
+calls=2000
+call="DLLToken=$token&ExecMethod=GetVersion"
+latency() {  # name port -> a line in $work/latency; sets last_mean
+  local mean p50 p99
+  read -r mean p50 p99 <<<"$("$bin/sequential_client" "$2" "$calls" "$call" "$origin")"
+  printf '  %-10s mean %6.3fms  p50 %6.3fms  p99 %6.3fms\n' "$1" "$mean" "$p50" "$p99" >>"$work/latency"
+  last_mean=$mean
+}
+latency reference "$ref_port"; ref_mean=$last_mean
+if [ -n "$nginx_port" ]; then latency nginx "$nginx_port"; nginx_mean=$last_mean; fi
+latency agent "$agent_port"; agent_mean=$last_mean
+python3 -c "print('  agent / reference (mean): %.2f' % ($agent_mean / $ref_mean))" >>"$work/latency"
+if [ -n "$nginx_port" ]; then
+  python3 -c "print('  agent / nginx (mean):     %.2f' % ($agent_mean / $nginx_mean))" >>"$work/latency"
+else
+  echo "  nginx: not installed (apt-get install nginx-light), skipped" >>"$work/latency"
+fi
 rss_before=$(rss_kib "$agent_pid")
 run InitDLL keep_alive "InitDLL=PKCS11" '^\|\|0\|\|[0-9]+\|\|$'
 rss_after=$(rss_kib "$agent_pid")
@@ -125,3 +179,6 @@ created=$(awk '{print $4}' <<<"$last_agent")
 echo "InitDLL: $created components created and kept (one token each); agent RSS $rss_before -> $rss_after KiB," \
   "$(( (rss_after - rss_before) * 1024 / (created > 0 ? created : 1) )) bytes each"
 echo "log written: $(du -sh "$work/logs" | cut -f1)"
+echo
+echo "one client, keep-alive, $calls calls in a row (GetVersion):"
+cat "$work/latency"

@@ -25,11 +25,11 @@ std::size_t EntryEnd(std::string_view text, std::size_t at, LogCheck& check) {
   if (!IsStamp(rest)) return std::string_view::npos;
   const std::string_view kind = rest.substr(kStampLength);
   std::string_view closing = "\r\n";
-  if (kind.starts_with("https Request begin\n")) {
-    closing = "] http Request end\n\r\n";
+  if (kind.starts_with("https Request begin\r\n")) {
+    closing = "] http Request end\r\n\r\n";
     ++check.request_traces;
-  } else if (kind.starts_with("https Response begin\n")) {
-    closing = "] https Response end\n\r\n";
+  } else if (kind.starts_with("https Response begin\r\n")) {
+    closing = "] https Response end\r\n\r\n";
     ++check.response_traces;
   } else if (!kind.starts_with("DEBUG - ") && !kind.starts_with("ERROR - ")) {
     return std::string_view::npos;

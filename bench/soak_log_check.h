@@ -1,8 +1,8 @@
 #pragma once
 // Reads a folder of diagnostic log files back and checks that every entry
 // is whole: a formatted line ("[time] DEBUG - ..." or ERROR, ended by
-// CR LF) or a request or response trace from its begin line to its end
-// line and the CR LF that closes the entry.
+// CR LF) or a request or response trace (lines ended by CR LF) from its
+// begin line to its end line and the CR LF that closes the entry.
 
 #include <cstddef>
 #include <filesystem>

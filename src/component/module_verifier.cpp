@@ -11,9 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct PkeyFree {
-  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
 struct MdCtxFree {
   void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
@@ -35,10 +32,11 @@ std::vector<std::uint8_t> KeyedFileDigest(std::span<const std::uint8_t> key, con
       EVP_DigestUpdate(ctx.get(), key.data(), key.size()) != 1) {
     return {};
   }
-  std::vector<unsigned char> chunk(1 << 20);
+  constexpr std::size_t kChunk = 1 << 20;
+  const auto chunk = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
   std::size_t n;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), in.get())) > 0) {
-    if (EVP_DigestUpdate(ctx.get(), chunk.data(), n) != 1) return {};
+  while ((n = std::fread(chunk.get(), 1, kChunk, in.get())) > 0) {
+    if (EVP_DigestUpdate(ctx.get(), chunk.get(), n) != 1) return {};
   }
   if (std::ferror(in.get())) return {};
   std::vector<std::uint8_t> digest(EVP_MAX_MD_SIZE);
@@ -60,7 +58,14 @@ bool ModuleVerifier::SetVerificationKey(std::span<const std::uint8_t> certificat
   key.resize(length);
   std::lock_guard lock(mutex_);
   verification_key_ = std::move(key);
+  known_.clear();  // the digests were keyed with the old key
   return true;
+}
+
+bool ModuleVerifier::FileState::operator==(const FileState& other) const {
+  auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+  return device == other.device && inode == other.inode && size == other.size && same(modified, other.modified) &&
+         same(changed, other.changed);
 }
 
 ModuleCheckResult ModuleVerifier::LoadAndVerify(const fs::path& manifest_path) {
@@ -79,31 +84,43 @@ bool ModuleVerifier::LoadManifest(const fs::path& path) {
   module_folder_ = path.parent_path();
   const auto hex = ReadWhole(path);
   if (!hex || hex->empty()) return false;
-  std::unique_ptr<EVP_PKEY, PkeyFree> key(ReadPublicKeyPem(manifest_key_pem_));
+  if (!manifest_key_) manifest_key_.reset(ReadPublicKeyPem(manifest_key_pem_));
   const auto data = DecodeManifestHex(*hex);
-  if (!key || !data) return false;
-  const auto text = OpenManifestBlocks(*data, key.get());
+  if (!manifest_key_ || !data) return false;
+  const auto text = OpenManifestBlocks(*data, manifest_key_.get());
   if (!text) return false;
   entries_ = ParseManifestText(*text);
   return true;
 }
 
-bool ModuleVerifier::VerifyAll() const {
+bool ModuleVerifier::VerifyAll() {
   if (entries_.empty()) return false;
-  for (const auto& entry : entries_) {
-    if (!VerifyEntry(entry)) return false;
-  }
-  return true;
+  std::map<fs::path, KnownDigest> known;  // of the files listed now
+  bool all = true;
+  for (const auto& entry : entries_) all = all && VerifyEntry(entry, known);
+  known_ = std::move(known);
+  return all;
 }
 
-bool ModuleVerifier::VerifyEntry(const ManifestEntry& entry) const {
+bool ModuleVerifier::VerifyEntry(const ManifestEntry& entry, std::map<fs::path, KnownDigest>& known) {
   const fs::path file = module_folder_ / entry.name;
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) return false;
-  const auto size = fs::file_size(file, ec);
-  if (ec || size == 0 || size != static_cast<std::uintmax_t>(entry.size)) return false;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_size == 0 || static_cast<std::uintmax_t>(st.st_size) != static_cast<std::uintmax_t>(entry.size)) {
+    return false;
+  }
   if (entry.digest.empty()) return false;
-  return KeyedFileDigest(verification_key_, file) == entry.digest;
+  const FileState state{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+  // The state is taken before the bytes are read: a write while they are
+  // read changes it, so the next check reads them again.
+  const auto was = known_.find(file);
+  KnownDigest now = was != known_.end() && was->second.state == state
+                        ? was->second
+                        : KnownDigest{state, KeyedFileDigest(verification_key_, file)};
+  if (now.digest.empty()) return false;  // a read error is not remembered
+  const bool match = now.digest == entry.digest;
+  known[file] = std::move(now);
+  return match;
 }
 
 }  // namespace vorlink

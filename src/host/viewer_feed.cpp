@@ -4,7 +4,7 @@
 
 namespace vorlink {
 
-void ViewerFeed::AddLogLine(std::u16string_view text) {
+void ViewerFeed::AddLogLine(std::string_view text) {
   FrameWindow* window = window_.load();
   if (!window) return;  // no viewer yet: nothing to show
   lines_.AddLogLine(text);

@@ -18,7 +18,7 @@ class ViewerFeed final : public LogViewerSink {
 
   // From here on lines reach the store; null detaches (shutdown).
   void Attach(FrameWindow* window) { window_.store(window); }
-  void AddLogLine(std::u16string_view text) override;
+  void AddLogLine(std::string_view text) override;
 
  private:
   LogLineStore& lines_;

@@ -1,30 +1,55 @@
 #include "log/diagnostic_log.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
+#include "log/log_stamp.h"
 #include "text/log_text.h"
-#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {
 
-std::string Prefix(const platform::LocalTime& t, const char* level) {
-  char buf[100];
-  std::snprintf(buf, sizeof buf, "[%04d/%02d/%02d %02d:%02d:%02d.%03d] %s - ", t.year, t.month, t.day, t.hour, t.minute,
-                t.second, t.millisecond, level);
-  return buf;
+// Per-thread buffers keep their room between entries; one that grew for a
+// rare large entry is given back.
+constexpr std::size_t kKeptBuffer = 16 * 1024;
+
+std::string Prefix(const platform::LocalTime& t, std::string_view level) {
+  std::string line;
+  line.reserve(128);
+  AppendStamp(line, t);
+  line += ' ';
+  line += level;
+  line += " - ";
+  return line;
 }
 
 // A value up to its first NUL; 1000 bytes or more are cut to 1000 and
 // followed by the full length.
-std::u16string ValueText(std::string_view value) {
+void AppendValue(std::string& line, std::string_view value) {
   value = value.substr(0, value.find('\0'));
-  if (value.size() < DiagnosticLog::kValueCut) return ToLogText(value);
-  char note[100];
-  std::snprintf(note, sizeof note, " ... length=%d bytes", static_cast<int>(value.size()));
-  return ToLogText(value.substr(0, DiagnosticLog::kValueCut)) + ToLogText(note);
+  if (value.size() < DiagnosticLog::kValueCut) {
+    AppendDecoded(line, value);
+    return;
+  }
+  AppendDecoded(line, value.substr(0, DiagnosticLog::kValueCut));
+  line += " ... length=";
+  AppendNumber(line, static_cast<int>(value.size()));
+  line += " bytes";
+}
+
+// The entry as the file gets it: every line feed as CR LF, and CR LF after.
+void FileForm(std::string& out, std::string_view text) {
+  out.clear();
+  if (text.empty()) return;
+  out.reserve(text.size() + 2 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+  for (std::size_t at = 0;;) {
+    const std::size_t feed = text.find('\n', at);
+    out.append(text.substr(at, feed - at));
+    if (feed == std::string_view::npos) break;
+    out += "\r\n";
+    at = feed + 1;
+  }
+  out += "\r\n";
 }
 
 std::string DefaultLogDirectory() {
@@ -38,100 +63,64 @@ std::string DefaultLogDirectory() {
 }  // namespace
 
 DiagnosticLog::DiagnosticLog(platform::LocalClock clock, std::uintmax_t roll_over_bytes)
-    : clock_(std::move(clock)), roll_over_bytes_(roll_over_bytes) {}
+    : clock_(std::move(clock)), file_(std::string(kBaseName), roll_over_bytes, kMaxScannedIndex) {}
 
 void DiagnosticLog::PrepareLogDirectory() { PrepareLogDirectory(DefaultLogDirectory()); }
 
-void DiagnosticLog::PrepareLogDirectory(std::string directory) {
-  std::error_code ec;
-  std::filesystem::create_directories(directory, ec);  // a failure loses file entries only
-  std::lock_guard lock(mutex_);
-  directory_ = std::move(directory);
-}
+void DiagnosticLog::PrepareLogDirectory(std::string directory) { file_.SetDirectory(std::move(directory)); }
 
-std::string DiagnosticLog::FileName(const platform::LocalTime& date, int index) const {
-  char name[512];
-  std::snprintf(name, sizeof name, "%s/%s.log.%04d%02d%02d-%03d", directory_.c_str(), std::string(kBaseName).c_str(),
-                date.year, date.month, date.day, index);
-  return name;
-}
+void DiagnosticLog::ScanLogIndex() { file_.ScanIndex(clock_()); }
 
-void DiagnosticLog::ScanLogIndex() {
-  std::lock_guard lock(mutex_);
-  if (directory_.empty()) return;
-  const platform::LocalTime today = clock_();
-  for (int i = 1; i <= kMaxScannedIndex; ++i) {
-    std::FILE* file = std::fopen(FileName(today, i).c_str(), "rb");
-    if (!file) {
-      index_ = i == 1 ? 1 : i - 1;
-      return;
-    }
-    std::fclose(file);
-  }
-  // All 199 exist: the index keeps 0 and entries go to file 000.
-}
+void DiagnosticLog::SetViewer(LogViewerSink* viewer) { viewer_.store(viewer); }
 
-void DiagnosticLog::SetViewer(LogViewerSink* viewer) {
-  std::lock_guard lock(mutex_);
-  viewer_ = viewer;
-}
-
-void DiagnosticLog::LogDebug(std::string_view message) {
-  Emit(ToLogText(Prefix(clock_(), "DEBUG")) + ToLogText(message));
-}
+void DiagnosticLog::LogDebug(std::string_view message) { Message("DEBUG", message); }
 
 void DiagnosticLog::LogDebug(std::string_view name, std::string_view value) {
-  Emit(ToLogText(Prefix(clock_(), "DEBUG")) + ToLogText(name) + u" = " + ValueText(value));
+  const platform::LocalTime now = clock_();
+  std::string line = Prefix(now, "DEBUG");
+  AppendDecoded(line, name);
+  line += " = ";
+  AppendValue(line, value);
+  Emit(now, line);
 }
 
 void DiagnosticLog::LogDebug(std::string_view name, std::int32_t number) {
-  char piece[100];
-  std::snprintf(piece, sizeof piece, " = (int)%d", number);
-  Emit(ToLogText(Prefix(clock_(), "DEBUG")) + ToLogText(name) + ToLogText(piece));
+  const platform::LocalTime now = clock_();
+  std::string line = Prefix(now, "DEBUG");
+  AppendDecoded(line, name);
+  line += " = (int)";
+  AppendNumber(line, number);
+  Emit(now, line);
 }
 
-void DiagnosticLog::LogError(std::string_view message) {
-  Emit(ToLogText(Prefix(clock_(), "ERROR")) + ToLogText(message));
+void DiagnosticLog::LogError(std::string_view message) { Message("ERROR", message); }
+
+void DiagnosticLog::Message(std::string_view level, std::string_view message) {
+  const platform::LocalTime now = clock_();
+  std::string line = Prefix(now, level);
+  AppendDecoded(line, message);
+  Emit(now, line);
 }
 
-void DiagnosticLog::Emit(const std::u16string& line) {
-  LogViewerSink* viewer;
-  {
-    std::lock_guard lock(mutex_);
-    viewer = viewer_;
-  }
-  if (viewer) viewer->AddLogLine(line);
-  AppendLogText(line);
+void DiagnosticLog::Emit(const platform::LocalTime& time, const std::string& line) {
+  if (LogViewerSink* viewer = viewer_.load()) viewer->AddLogLine(line);
+  Write(time, line);
 }
 
-void DiagnosticLog::AppendLogText(std::u16string_view text) {
-  const std::string bytes = text.empty() ? std::string() : EncodeUtf8(text) + "\r\n";
-  std::lock_guard lock(mutex_);
-  if (directory_.empty()) return;
-  std::FILE* file = std::fopen(FileName(clock_(), index_).c_str(), "ab");
-  if (!file) return;  // lost for the file only; the viewer has the line
-  if (!bytes.empty()) {
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fflush(file);
-    const long length = std::ftell(file);
-    if (length > 0 && static_cast<std::uintmax_t>(length) > roll_over_bytes_) ++index_;
-  }
-  std::fclose(file);
+void DiagnosticLog::AppendLogText(std::string_view text) { Write(clock_(), text); }
+
+// Formats outside the file's lock; the lock covers the write alone.
+void DiagnosticLog::Write(const platform::LocalTime& date, std::string_view text) {
+  thread_local std::string bytes;
+  FileForm(bytes, text);
+  file_.Append(date, bytes);
+  if (bytes.capacity() > kKeptBuffer) std::string().swap(bytes);
 }
 
-std::string DiagnosticLog::LogDirectory() const {
-  std::lock_guard lock(mutex_);
-  return directory_;
-}
+std::string DiagnosticLog::LogDirectory() const { return file_.Directory(); }
 
-int DiagnosticLog::CurrentIndex() const {
-  std::lock_guard lock(mutex_);
-  return index_;
-}
+int DiagnosticLog::CurrentIndex() const { return file_.Index(); }
 
-std::string DiagnosticLog::CurrentFileName() const {
-  std::lock_guard lock(mutex_);
-  return FileName(clock_(), index_);
-}
+std::string DiagnosticLog::CurrentFileName() const { return file_.PathFor(clock_()); }
 
 }  // namespace vorlink

@@ -2,12 +2,15 @@
 // The agent's file log: dated files that roll over by size, DEBUG and ERROR
 // entries, and raw appends of prepared texts (the request traces). Every
 // formatted entry also goes to the execution-log viewer when one is set.
+// Texts are UTF-8 throughout; the file gets each entry with one write, its
+// line feeds as CR LF and a CR LF after it, as a text-mode append would.
 
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "log/log_file.h"
 #include "log/log_viewer_sink.h"
 #include "platform/clock/local_time.h"
 
@@ -28,7 +31,8 @@ class DiagnosticLog {
 
   // Sets the log folder ($XDG_STATE_HOME/Vorlink, else
   // ~/.local/state/Vorlink; "Vorlink" in the working folder when no home
-  // is known) and creates it with its parents.
+  // is known) and creates it with its parents. The folder is the user's
+  // alone (0700) and so are the log files in it (0600), old ones included.
   void PrepareLogDirectory();
   // Same with an explicit folder (tests, and hosts that know better).
   void PrepareLogDirectory(std::string directory);
@@ -38,12 +42,15 @@ class DiagnosticLog {
   // The viewer receives every formatted entry; nullptr detaches it.
   void SetViewer(LogViewerSink* viewer);
 
+  // Messages, names and values are UTF-8; bytes that are not show as U+FFFD.
   void LogDebug(std::string_view message);
   void LogDebug(std::string_view name, std::string_view value);
   void LogDebug(std::string_view name, std::int32_t number);
   void LogError(std::string_view message);
-  // Appends `text` as one entry, without prefix and without the viewer.
-  void AppendLogText(std::u16string_view text);
+  // Appends UTF-8 `text` (which may hold line feeds) as one entry, without
+  // prefix and without the viewer. An empty text creates the day's file and
+  // writes nothing.
+  void AppendLogText(std::string_view text);
 
   std::string LogDirectory() const;
   int CurrentIndex() const;
@@ -51,17 +58,13 @@ class DiagnosticLog {
   std::string CurrentFileName() const;
 
  private:
-  void Emit(const std::u16string& line);
-  std::string FileName(const platform::LocalTime& date, int index) const;
+  void Message(std::string_view level, std::string_view message);
+  void Emit(const platform::LocalTime& time, const std::string& line);
+  void Write(const platform::LocalTime& date, std::string_view text);
 
   platform::LocalClock clock_;
-  std::uintmax_t roll_over_bytes_;
-  // Serialises every append (open, write, size check, index step, close)
-  // and keeps entries whole and in order across threads.
-  mutable std::mutex mutex_;
-  std::string directory_;
-  int index_ = 0;
-  LogViewerSink* viewer_ = nullptr;
+  std::atomic<LogViewerSink*> viewer_{nullptr};
+  LogFile file_;
 };
 
 }  // namespace vorlink

@@ -1,5 +1,6 @@
 #pragma once
-// The execution-log viewer as the log sees it: a place to append lines.
+// The execution-log viewer as the log sees it: a place to append lines
+// (UTF-8 text; an entry may hold several lines, each ended by LF).
 
 #include <string_view>
 
@@ -8,7 +9,7 @@ namespace vorlink {
 class LogViewerSink {
  public:
   virtual ~LogViewerSink() = default;
-  virtual void AddLogLine(std::u16string_view text) = 0;
+  virtual void AddLogLine(std::string_view text) = 0;
 };
 
 }  // namespace vorlink

@@ -6,9 +6,9 @@ namespace vorlink {
 
 FieldMap TakeFieldMap(const httplib::Request& request) {
   if (!request.params.empty()) return FieldMap(request.params.begin(), request.params.end());
-  httplib::Params decoded;
+  FieldMap decoded;  // the library's own parameter map type, filled in place
   httplib::detail::parse_query_text(request.body, decoded);
-  return FieldMap(decoded.begin(), decoded.end());
+  return decoded;
 }
 
 const std::string* FirstField(const FieldMap& fields, const std::string& key) {

@@ -10,7 +10,7 @@ void LogTraceRecorder::RecordResponse(const httplib::Response& response) {
   Record(BuildResponseTrace(response, clock_));
 }
 
-void LogTraceRecorder::Record(const std::u16string& trace) {
+void LogTraceRecorder::Record(const std::string& trace) {
   if (viewer_) viewer_->AddLogLine(trace);
   log_.AppendLogText(trace);
 }

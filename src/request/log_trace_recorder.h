@@ -18,7 +18,7 @@ class LogTraceRecorder final : public TraceRecorder {
   void RecordResponse(const httplib::Response& response) override;
 
  private:
-  void Record(const std::u16string& trace);
+  void Record(const std::string& trace);
 
   DiagnosticLog& log_;
   LogViewerSink* viewer_;

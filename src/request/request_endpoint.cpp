@@ -12,16 +12,18 @@ void SetHeaders(httplib::Response& response, const HeaderList& headers) {
 }
 
 PageOrigin OriginOf(const httplib::Request& request) {
-  if (!request.has_header("Origin")) return std::nullopt;
-  return request.get_header_value("Origin");
+  const auto [first, last] = request.headers.equal_range("Origin");  // the first, as the library reads it
+  if (first == last) return std::nullopt;
+  return first->second;
 }
 
 }  // namespace
 
 void RequestEndpoint::HandleRequest(const httplib::Request& request, httplib::Response& response) const {
   traces_.RecordRequest(request);
-  const std::string answer = parser_.Parse(TakeFieldMap(request), OriginOf(request));
-  SetHeaders(response, AnswerCorsHeaders(request.get_header_value("Origin")));
+  const PageOrigin origin = OriginOf(request);
+  const std::string answer = parser_.Parse(TakeFieldMap(request), origin);
+  SetHeaders(response, AnswerCorsHeaders(origin.value_or("")));
   response.set_content(answer, "text/html; charset=utf-8");
   traces_.RecordResponse(response);
 }

@@ -4,21 +4,47 @@
 
 namespace vorlink {
 
+namespace {
+
+void AppendCodeUnit(std::string& out, unsigned u) {
+  if (u < 0x80) {
+    out.push_back(static_cast<char>(u));
+  } else if (u < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+    out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+  }
+}
+
+bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
 std::string EncodeUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 3);
-  for (char16_t unit : text) {
-    const unsigned u = unit;
-    if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+  for (char16_t unit : text) AppendCodeUnit(out, unit);
+  return out;
+}
+
+std::string EncodeUtf8Characters(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!IsHigh(text[i]) || i + 1 == text.size() || !IsLow(text[i + 1])) {
+      AppendCodeUnit(out, text[i]);
+      continue;
     }
+    const char32_t cp = 0x10000 + ((char32_t{text[i]} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    ++i;
   }
   return out;
 }

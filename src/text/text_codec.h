@@ -11,6 +11,11 @@ namespace vorlink {
 // A surrogate pair therefore becomes two three-byte sequences. Never fails.
 std::string EncodeUtf8(std::u16string_view text);
 
+// UTF-16 text as the log shows it: a surrogate pair becomes the one
+// four-byte sequence of its character; a lone surrogate still becomes its
+// own three bytes (which the log then shows as U+FFFD).
+std::string EncodeUtf8Characters(std::u16string_view text);
+
 // Strict UTF-8 to UTF-16; characters beyond U+FFFF become surrogate pairs.
 // Throws std::range_error("bad conversion") on bytes that are not UTF-8:
 // stray continuation bytes, truncated sequences, overlong forms, encoded

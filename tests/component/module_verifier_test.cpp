@@ -6,6 +6,7 @@
 #include <openssl/rsa.h>
 
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "manifest_signer.h"
@@ -88,6 +89,44 @@ TEST_F(ModuleVerifierTest, AGoodManifestPassesAndAnyChangeToAFileFails) {
   EXPECT_EQ(Check(other_cert), ModuleCheckResult::kCheckFailed) << "another server certificate";
   fs::remove(dir_.path() / "sub/helper.so");
   EXPECT_EQ(Check(), ModuleCheckResult::kCheckFailed) << "a missing file";
+}
+
+// One verifier reads a file's digest again only when the file may have been
+// written since, and that is still caught when the writer sets the
+// modification time back: a same-size rewrite, a copy renamed into place.
+TEST_F(ModuleVerifierTest, TheSameVerifierCatchesAFileChangedUnderIt) {
+  Sign(Text({"libp11crypto.so"}));
+  const fs::path file = dir_.path() / "libp11crypto.so";
+  ModuleVerifier verifier(public_pem_);
+  ASSERT_TRUE(verifier.SetVerificationKey(Certificate()));
+  auto check = [&] { return verifier.LoadAndVerify(dir_.path() / "Vorlink.ini"); };
+  ASSERT_EQ(check(), ModuleCheckResult::kOk);
+  const auto good_time = fs::last_write_time(file);
+
+  const struct {
+    const char* change;
+    std::function<void()> apply;
+    ModuleCheckResult result;
+  } cases[] = {
+      {"same size, time set back",
+       [&] {
+         Write("libp11crypto.so", std::string(4999, 'm') + "x");
+         fs::last_write_time(file, good_time);
+       },
+       ModuleCheckResult::kCheckFailed},
+      {"written back", [&] { Write("libp11crypto.so", std::string(5000, 'm')); }, ModuleCheckResult::kOk},
+      {"a changed copy renamed into place, time set back",
+       [&] {
+         Write("copy", "x" + std::string(4999, 'm'));
+         fs::last_write_time(dir_.path() / "copy", good_time);
+         fs::rename(dir_.path() / "copy", file);
+       },
+       ModuleCheckResult::kCheckFailed},
+  };
+  for (const auto& c : cases) {
+    c.apply();
+    EXPECT_EQ(check(), c.result) << c.change;
+  }
 }
 
 TEST_F(ModuleVerifierTest, ManifestsThatDoNotOpenFailToLoad) {

@@ -110,7 +110,7 @@ TEST(LogViewer, ShowsTheCollectedLinesAndClearsThem) {
   EXPECT_TRUE(viewer.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_EQ(viewer.windowTitle(), "作業記錄檢視");
 
-  for (int i = 1; i <= 150; ++i) lines.AddLogLine(u"entry " + QString::number(i).toStdU16String());
+  for (int i = 1; i <= 150; ++i) lines.AddLogLine("entry " + std::to_string(i));
   viewer.Refresh();
   const QStringList shown = viewer.Text().split('\n');
   EXPECT_EQ(shown.size(), 100);
@@ -129,7 +129,7 @@ TEST(LogViewer, ShowsTheCollectedLinesAndClearsThem) {
   viewer.Copy();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept") << "copying an empty text copies nothing";
   EXPECT_FALSE(viewer.ClearEnabled());
-  lines.AddLogLine(u"one");
+  lines.AddLogLine("one");
   viewer.Refresh();
   EXPECT_EQ(viewer.Text(), "one");
   EXPECT_TRUE(viewer.ClearEnabled());

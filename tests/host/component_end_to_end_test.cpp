@@ -184,9 +184,39 @@ TEST_P(ComponentEndToEnd, PinsReachTheComponentButNotTheLog) {
   const std::string log = test::ReadFileText(*fs::directory_iterator(folder_.path() / "logs"));
   EXPECT_EQ(log.find(pin), std::string::npos);
   EXPECT_EQ(log.find(other), std::string::npos);
-  EXPECT_NE(log.find("&ExecMethod=Login&Param1=********\n"), std::string::npos);
-  EXPECT_NE(log.find("-- PARAM Param1 = ******** , length = 8 bytes\n"), std::string::npos);
+  EXPECT_NE(log.find("&ExecMethod=Login&Param1=********\r\n"), std::string::npos);
+  EXPECT_NE(log.find("-- PARAM Param1 = ******** , length = 8 bytes\r\n"), std::string::npos);
   EXPECT_NE(log.find("執行 Function = Login"), std::string::npos) << "the method name is still logged";
+}
+
+// Spellings the dispatch would not run (another case, a trailing NUL, a
+// key with a trailing "+", fields joined by ";") still carry the PIN a user
+// typed: in a body of either type or in the query, the log shows stars for
+// it. The log's folder and file are the user's alone.
+TEST_P(ComponentEndToEnd, PinSpellingsTheDispatchWouldNotRunLeaveOnlyStars) {
+  const std::string t = InitDll();
+  const std::string calls[] = {
+      t + "&ExecMethod=login&Param1=",    t + "&ExecMethod=LOGIN&Param1=", t + "&ExecMethod=Login%00&Param1=",
+      t + "&ExecMethod=Login&Param1+=",   t + ";ExecMethod=Login;Param1=", t + "&ExecMethod=changepin&Param2=",
+      t + "&ExecMethod=INITSLOT;Param1=",
+  };
+  std::vector<std::string> pins;
+  auto next_pin = [&pins] { return pins.emplace_back(std::to_string(86420000 + pins.size())); };
+  for (const auto& call : calls) {
+    for (const char* type : {"text/plain", "application/x-www-form-urlencoded"}) {
+      ASSERT_TRUE(client_->Post("/ORVA", call + next_pin(), type)) << call;
+    }
+    ASSERT_TRUE(client_->Get("/ORVA?" + call + next_pin())) << call;
+  }
+  host_->Shutdown();
+  const fs::path file = *fs::directory_iterator(folder_.path() / "logs");
+  const std::string log = test::ReadFileText(file);
+  for (const auto& pin : pins) EXPECT_EQ(log.find(pin), std::string::npos) << "PIN " << pin << " is in the log";
+  std::size_t starred = 0;
+  for (std::size_t at = log.find("********"); at != std::string::npos; at = log.find("********", at + 8)) ++starred;
+  EXPECT_GE(starred, pins.size());
+  EXPECT_EQ(fs::status(folder_.path() / "logs").permissions(), fs::perms(0700));
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0600));
 }
 
 TEST_P(ComponentEndToEnd, TwoInitDllRequestsMakeTwoComponents) {

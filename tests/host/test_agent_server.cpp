@@ -12,8 +12,12 @@ std::vector<std::uint8_t> Resource(int id) {
   return platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, id).bytes;
 }
 
-AgentServer::AgentServer(std::vector<int> ports)
-    : init_dll_(log_), parser_(init_dll_, tokens_), endpoint_(parser_, traces_), server_(log_, std::move(ports)) {
+AgentServer::AgentServer(std::vector<int> ports, bool traced)
+    : init_dll_(log_),
+      parser_(init_dll_, tokens_),
+      traced_(log_, nullptr),
+      endpoint_(parser_, traced ? static_cast<TraceRecorder&>(traced_) : untraced_),
+      server_(log_, std::move(ports)) {
   log_.PrepareLogDirectory(scratch_.path().string());
   log_.ScanLogIndex();
   EXPECT_TRUE(server_.InstallCertificate(Resource(platform::kIdrLocalCert), Resource(platform::kIdrLocalKey)));

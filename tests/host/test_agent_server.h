@@ -1,6 +1,8 @@
 #pragma once
 // A complete agent request path on free ports (log, endpoint, server over
-// real TLS, no components) and clients that trust its certificate.
+// real TLS, no components) and clients that trust its certificate. With
+// `traced`, every request and answer is traced into the log as the agent
+// does.
 
 #include <httplib.h>
 
@@ -13,6 +15,7 @@
 #include "host/server/https_server_host.h"
 #include "log/diagnostic_log.h"
 #include "request/field_parser.h"
+#include "request/log_trace_recorder.h"
 #include "request/request_endpoint.h"
 #include "support/test_paths.h"
 
@@ -22,7 +25,7 @@ std::vector<std::uint8_t> Resource(int id);
 
 class AgentServer {
  public:
-  explicit AgentServer(std::vector<int> ports);
+  explicit AgentServer(std::vector<int> ports, bool traced = false);
   HttpsServerHost& server() { return server_; }
   // Every log file's bytes, concatenated.
   std::string LogText() const;
@@ -33,7 +36,8 @@ class AgentServer {
   NoManifestInitDll init_dll_;
   EmptyTokenTable tokens_;
   FieldParser parser_;
-  NullTraceRecorder traces_;
+  NullTraceRecorder untraced_;
+  LogTraceRecorder traced_;
   RequestEndpoint endpoint_;
   HttpsServerHost server_;
 };

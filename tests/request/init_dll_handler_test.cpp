@@ -10,15 +10,14 @@
 #include "request/answer.h"
 #include "request/messages.h"
 #include "support/test_paths.h"
-#include "text/text_codec.h"
 
 namespace vorlink {
 namespace {
 namespace fs = std::filesystem;
 
 struct Lines : LogViewerSink {
-  void AddLogLine(std::u16string_view t) override {
-    const std::string s = EncodeUtf8(t);
+  void AddLogLine(std::string_view t) override {
+    const std::string s(t);
     lines.push_back(s.substr(s.find("] ") + 2));
   }
   std::vector<std::string> lines;

@@ -49,8 +49,8 @@ struct FakeComponent : ComponentInstance {
 };
 
 struct Lines : LogViewerSink {
-  void AddLogLine(std::u16string_view t) override {
-    const std::string s = EncodeUtf8(t);
+  void AddLogLine(std::string_view t) override {
+    const std::string s(t);
     lines.push_back(s.substr(s.find(" - ") + 3));
   }
   std::vector<std::string> lines;

@@ -24,6 +24,17 @@ TEST(EncodeUtf8, WritesEachUtf16UnitAsItsOwnSequence) {
   for (const auto& c : cases) EXPECT_EQ(EncodeUtf8(c.text), c.utf8) << c.name;
 }
 
+// What the log shows of UTF-16 text: characters, not units.
+TEST(EncodeUtf8Characters, WritesAPairAsOneFourByteSequence) {
+  const EncodeCase cases[] = {
+      {"ascii and chinese", u"a無", "a\xe7\x84\xa1"},
+      {"pair", u"x\U0001F600y", "x\xf0\x9f\x98\x80y"},
+      {"lone high at the end", std::u16string(1, char16_t(0xD83D)), "\xed\xa0\xbd"},
+      {"low before high", std::u16string({char16_t(0xDE00), char16_t(0xD83D)}), "\xed\xb8\x80\xed\xa0\xbd"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EncodeUtf8Characters(c.text), c.utf8) << c.name;
+}
+
 TEST(DecodeUtf8, AcceptsWellFormedText) {
   EXPECT_EQ(DecodeUtf8(""), u"");
   EXPECT_EQ(DecodeUtf8("GetVersion"), u"GetVersion");

@@ -12,7 +12,6 @@
 #include "platform/resources/resource_ids.h"
 #include "platform/resources/resource_source.h"
 #include "support/test_paths.h"
-#include "text/text_codec.h"
 #include "trust/override_entry.h"
 #include "trust/override_file.h"
 
@@ -35,8 +34,8 @@ void Write(const fs::path& p, const std::string& text) {
 }
 
 struct LineRecorder : LogViewerSink {
-  void AddLogLine(std::u16string_view text) override {
-    const std::string line = EncodeUtf8(text);
+  void AddLogLine(std::string_view text) override {
+    const std::string line(text);
     lines.push_back(line.substr(line.find(" - ") + 3));  // without the time prefix
   }
   std::vector<std::string> lines;

@@ -60,7 +60,8 @@ std::int32_t SignDigest(ComponentState& state, const EVP_MD* md, Bytes digest, c
   TokenCertificate certificate;
   CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
   if (const std::int32_t code = SigningKey(state, certificate, key); code != kOk) return code;
-  X509Ptr parsed = ParseCertificate(certificate.der);
+  std::shared_ptr<X509>& parsed = state.token->signing_entry()->parsed;  // SigningKey keeps the entry
+  if (!parsed) parsed = std::shared_ptr<X509>(ParseCertificate(certificate.der).release(), X509_free);
   if (!parsed) return Fail(state, kCryptoFailed, "the token's certificate is not a valid X.509 certificate");
   const CmsSignOutcome outcome = SignCms(*state.token, {parsed.get(), key, md, std::move(digest), content});
   if (outcome.token_error != CKR_OK) return FailCkr(state, outcome.token_error, "C_Sign");

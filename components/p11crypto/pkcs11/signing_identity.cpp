@@ -53,7 +53,7 @@ std::int32_t SigningKey(ComponentState& state, TokenCertificate& certificate, CK
   }
   if (const std::int32_t code = ChosenCertificate(state, certificate); code != kOk) return code;
   const CK_RV rv = state.token->FindPrivateKey(certificate.id, key);
-  if (rv == CKR_OK) state.token->signing_entry() = TokenSession::SigningEntry{certificate, key};
+  if (rv == CKR_OK) state.token->signing_entry() = TokenSession::SigningEntry{certificate, key, nullptr};
   if (rv == CKR_KEY_HANDLE_INVALID) {
     return Fail(state, kKeyNotFound, "no private key for the certificate is visible: log in first (Login)");
   }

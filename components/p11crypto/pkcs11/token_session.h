@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "p11crypto/pkcs11/pkcs11.h"
+
+struct x509_st;
 #include "p11crypto/pkcs11/pkcs11_module.h"
 
 namespace p11crypto {
@@ -64,6 +66,10 @@ class TokenSession {
   struct SigningEntry {
     TokenCertificate certificate;
     CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+    // The certificate parsed, once: OpenSSL 3 decodes its public key
+    // through its provider machinery, a sixth of a software token's
+    // signature when done for each one.
+    std::shared_ptr<x509_st> parsed;
   };
   std::optional<SigningEntry>& signing_entry() { return signing_entry_; }
 

@@ -2,12 +2,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 
 #include "host/server/connection_pool.h"
+#include "host/server/request_limits.h"
+#include "host/server/tls_connection.h"
 
 namespace vorlink {
 namespace {
@@ -39,12 +42,17 @@ void ExclusivePortOptions(socket_t fd) {
 
 // One httplib server on one loopback address, with the thread that runs its
 // accept loop. It can close a socket that was bound but never listened on,
-// which httplib's own stop() leaves open.
+// which httplib's own stop() leaves open. Each accepted connection is
+// served by ServeTlsConnection (request limits, bodies without a length)
+// rather than by the library's own connection loop; the library still
+// parses and routes every request.
 class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
  public:
-  Endpoint(std::string address, X509* certificate, EVP_PKEY* key)
+  Endpoint(std::string address, X509* certificate, EVP_PKEY* key, BodyBudget& budget)
       : httplib::SSLServer([certificate, key](SSL_CTX& ctx) { return ConfigureServerContext(ctx, certificate, key); }),
-        address_(std::move(address)) {
+        address_(std::move(address)),
+        budget_(budget),
+        stop_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     set_tcp_nodelay(true);
     // A page makes a few calls per click (Login, sign, read the signature);
     // the library's default closes a connection after 5 requests, so every
@@ -54,11 +62,15 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
     set_socket_options(ExclusivePortOptions);
     // One thread per live connection, grown on demand: see connection_pool.h.
     new_task_queue = [] { return new ConnectionPool(); };
+    // Connections refuse larger bodies before they are read; this is the
+    // library's own check behind that.
+    set_payload_max_length(request_limits::kMaxBodyBytes);
   }
 
   ~Endpoint() override {
     StopServing();
     if (thread_.joinable()) thread_.join();
+    if (stop_fd_ >= 0) ::close(stop_fd_);
   }
 
   const std::string& address() const { return address_; }
@@ -76,6 +88,8 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
     // A previous accept loop has cleared its running flag by now; its
     // thread only has to return.
     if (thread_.joinable()) thread_.join();
+    eventfd_t stops = 0;
+    ::eventfd_read(stop_fd_, &stops);  // a stop of the last run is spent
     ended_ = false;
     thread_ = std::thread([this] {
       listen_after_bind();
@@ -95,6 +109,7 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
   void StopServing() {
     if (is_running()) {
       stop();
+      ::eventfd_write(stop_fd_, 1);  // connections waiting for a request end now
     } else {
       ReleaseBoundSocket();
     }
@@ -105,12 +120,29 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
   }
 
  private:
+  bool process_and_close_socket(socket_t sock) override {
+    const ConnectionSettings settings{
+        {std::chrono::milliseconds(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000),
+         std::chrono::milliseconds(write_timeout_sec_ * 1000 + write_timeout_usec_ / 1000)},
+        std::chrono::seconds(keep_alive_timeout_sec_),
+        keep_alive_max_count_};
+    ServeTlsConnection(
+        sock, ssl_context(), settings, budget_,
+        [this](httplib::Stream& stream, bool last, bool& closed, const std::function<void(httplib::Request&)>& setup) {
+          return process_request(stream, last, closed, setup);
+        },
+        stop_fd_);
+    return true;
+  }
+
   void ReleaseBoundSocket() {
     const auto sock = svr_sock_.exchange(INVALID_SOCKET);
     if (sock != INVALID_SOCKET) ::close(sock);
   }
 
   std::string address_;
+  BodyBudget& budget_;
+  const int stop_fd_;
   std::thread thread_;
   std::atomic<bool> ended_{true};
 };
@@ -131,7 +163,7 @@ bool LoopbackTlsServer::Install(X509* certificate, EVP_PKEY* key) {
   std::vector<std::string> addresses = {"127.0.0.1"};
   if (HasIpv6Loopback()) addresses.push_back("::1");
   for (const auto& address : addresses) {
-    auto endpoint = std::make_unique<Endpoint>(address, certificate, key);
+    auto endpoint = std::make_unique<Endpoint>(address, certificate, key, body_budget_);
     if (!endpoint->is_valid()) {
       endpoints_.clear();
       has_context_ = false;

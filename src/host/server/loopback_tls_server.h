@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/server/body_budget.h"
+#include "host/server/request_limits.h"
 #include "tls/tls_credentials.h"
 
 namespace vorlink {
@@ -61,6 +63,8 @@ class LoopbackTlsServer {
   void JoinFinishedListeners();
 
   std::vector<Route> routes_;
+  // Bodies being received on every address together (request_limits.h).
+  BodyBudget body_budget_{request_limits::kMaxBufferedBodyBytes};
   std::vector<std::unique_ptr<Endpoint>> endpoints_;
   X509* certificate_ = nullptr;
   EVP_PKEY* key_ = nullptr;

@@ -15,6 +15,8 @@ struct LocalTime {
   int millisecond = 0;
 };
 
+// The local time now. The time zone is read once and looked at again every
+// few seconds, so a changed zone shows within that time.
 LocalTime NowLocalTime();
 
 // Injectable source of local time; tests step it across midnight.
