@@ -239,7 +239,7 @@ TEST_F(FirefoxTrustTest, ExistingFilesLoseStaleLinesAndGetOnlyTheMissingEntries)
   EXPECT_EQ(std::count(imports.begin(), imports.end(), Db(complete)), 1);
 }
 
-TEST_F(FirefoxTrustTest, ProfilesListedByAbsolutePathAndOtherRootsAreFound) {
+TEST_F(FirefoxTrustTest, ProfilesListedByAbsolutePathAndOtherRootsIncludingSnapAndFlatpakAreFound) {
   const fs::path elsewhere = home_.path() / "elsewhere/profile";
   fs::create_directories(elsewhere);
   const fs::path xdg_root = home_.path() / ".config/mozilla/firefox";
@@ -248,9 +248,24 @@ TEST_F(FirefoxTrustTest, ProfilesListedByAbsolutePathAndOtherRootsAreFound) {
         "[General]\r\nStartWithLastProfile=1\r\n\r\n[Profile0]\r\nName=x\r\n"
         "IsRelative=1\r\nPath=listed\r\n\r\n[Profile1]\r\nIsRelative=0\r\nPath=" +
             elsewhere.string() + "\r\n");
+  // The snap's and the Flatpak's roots (folder layouts of those packages).
+  for (const char* sandboxed :
+       {"snap/firefox/common/.mozilla/firefox/s.default", ".var/app/org.mozilla.firefox/.mozilla/firefox/f.default",
+        ".var/app/org.mozilla.firefox/config/mozilla/firefox/g.default"}) {
+    Write(home_.path() / sandboxed / "times.json", "{}");
+  }
   Install();
   EXPECT_TRUE(fs::exists(elsewhere / "cert_override.txt"));
   EXPECT_TRUE(fs::exists(xdg_root / "listed/cert_override.txt"));
+  for (const char* sandboxed :
+       {"snap/firefox/common/.mozilla/firefox/s.default", ".var/app/org.mozilla.firefox/.mozilla/firefox/f.default",
+        ".var/app/org.mozilla.firefox/config/mozilla/firefox/g.default"}) {
+    EXPECT_TRUE(fs::exists(home_.path() / sandboxed / "cert_override.txt")) << sandboxed;
+    EXPECT_EQ(std::count(commands_.begin(), commands_.end(),
+                         ListCommand((settings_.nss_tools_folder / "certutil").string(), home_.path() / sandboxed)),
+              1)
+        << sandboxed;
+  }
 }
 
 TEST_F(FirefoxTrustTest, NoFirefoxAtAllIsOneErrorLine) {
