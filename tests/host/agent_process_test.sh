@@ -23,8 +23,8 @@ done
 [ -n "$port" ] || fail "the agent did not start"
 ca=$HOME/.local/share/vorlink/identity/ca.pem
 
-answer=$(curl -s --max-time 10 --cacert "$ca" -d 'DLLToken=1&ExecMethod=GetVersion' "https://localhost:$port/")
-[ "$answer" = "||-1||沒有找到指定的 DllToken, 無法執行||" ] || fail "unexpected answer: $answer"
+answer=$(curl -sS --max-time 10 --cacert "$ca" -d 'DLLToken=1&ExecMethod=GetVersion' "https://localhost:$port/" 2>&1)
+[ "$answer" = "||-1||沒有找到指定的 DllToken, 無法執行||" ] || fail "unexpected answer: $answer (port $port, CA $(ls -l "$ca" 2>&1))"
 
 lines_before=$(cat "$XDG_STATE_HOME"/Vorlink/* | wc -l)
 timeout 10 "$agent" notray || fail "the second instance did not end cleanly"
