@@ -107,9 +107,9 @@ int main(int argc, char** argv) {
   const auto k = Summarise(kernel), t = Summarise(table), h = Summarise(handshake);
   std::printf("connections %d, failures %d\n", count, failures);
   std::printf("TLS 1.3 handshake (server, P-256)  median %8.1f us  p90 %8.1f us\n", h.median, h.p90);
-  std::printf("owner lookup, kernel query         median %8.1f us  p90 %8.1f us  = %.2f%% of a handshake\n",
-              k.median, k.p90, 100 * k.median / h.median);
-  std::printf("owner lookup, /proc/net/tcp        median %8.1f us  p90 %8.1f us  = %.2f%% of a handshake\n",
-              t.median, t.p90, 100 * t.median / h.median);
+  std::printf("owner lookup, kernel query         median %8.1f us  p90 %8.1f us  = %.2f%% of a handshake\n", k.median,
+              k.p90, 100 * k.median / h.median);
+  std::printf("owner lookup, /proc/net/tcp        median %8.1f us  p90 %8.1f us  = %.2f%% of a handshake\n", t.median,
+              t.p90, 100 * t.median / h.median);
   return failures == 0 ? 0 : 1;
 }
