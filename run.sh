@@ -41,5 +41,5 @@ if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
 fi
 echo "The agent serves https://localhost:48200/ (or 48201, 48202 when taken)."
 echo "Its log is in ${XDG_STATE_HOME:-$HOME/.local/state}/Vorlink."
-echo "Try: curl --cacert resources/ORVA.crt https://localhost:48200/"
+echo "Try: curl --cacert ${XDG_DATA_HOME:-$HOME/.local/share}/vorlink/identity/ca.pem https://localhost:48200/"
 exec "${agent[@]}"

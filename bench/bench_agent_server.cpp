@@ -4,7 +4,9 @@
 // AGENT_FOLDER stands in for the agent's own folder: the manifest
 // (Vorlink.ini) is read there and component registrations only from its
 // components/ subfolder. Without it the program's folder is used, with the
-// usual registration folders.
+// usual registration folders. The identity is the user's
+// (${XDG_DATA_HOME:-~/.local/share}/vorlink/identity), made when missing,
+// as the agent makes it, and shared with bench_reference_server.
 
 #include <unistd.h>
 

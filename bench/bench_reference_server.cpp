@@ -1,37 +1,38 @@
-// A bare SSLServer: same certificate, key, TLS settings and six routes as
-// the agent, answering a fixed text with no parsing and no logging. It
-// keeps connections as the agent does (up to 1000 requests each, the
-// agent's worker pool with a thread for every live connection, a full
-// listen backlog): with the library's defaults (5 requests a connection,
-// 8 threads, a backlog of 5) a keep-alive load of 16 connections paid a
-// TLS handshake every fifth request and queued half of its connections,
-// and the comparison measured that rather than the request path.
+// A bare SSLServer: same identity (the user's, as the agent finds or makes
+// it: tls/identity_store.h), TLS settings and six routes as the agent, answering a fixed text with no parsing and no
+// logging. It keeps connections as the agent does (up to 1000 requests each, the agent's worker pool with a thread for
+// every live connection, a full listen backlog): with the library's defaults (5 requests a connection, 8 threads, a
+// backlog of 5) a keep-alive load of 16 connections paid a TLS handshake every fifth request and queued half of its
+// connections, and the comparison measured that rather than the request path.
 //   bench_reference_server PORT
 
 #include <httplib.h>
 #include <sys/socket.h>
 
 #include <cstdio>
+#include <ctime>
 
 #include "host/server/connection_pool.h"
-#include "platform/resources/resource_ids.h"
-#include "platform/resources/resource_source.h"
+#include "tls/identity_store.h"
 #include "tls/tls_credentials.h"
 
 using namespace vorlink;
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  platform::EmbeddedResourceSource resources;
-  const auto cert =
-      ParseCertificateDer(resources.Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes);
-  const auto key = ParsePrivateKeyDer(resources.Load(platform::kLocalhostResourceType, platform::kIdrLocalKey).bytes);
+  const auto ensured = EnsureUserIdentity(DefaultIdentityFolder(), std::time(nullptr));
+  if (!ensured.identity) {
+    std::fprintf(stderr, "no identity: %s\n", ensured.problem.c_str());
+    return 1;
+  }
+  X509* cert = ensured.identity->certificate.get();
+  EVP_PKEY* key = ensured.identity->key.get();
   // The listening socket is the library's protected member: a subclass
   // reaches it to listen again with a full backlog.
   struct Server : httplib::SSLServer {
     using httplib::SSLServer::SSLServer;
     void RaiseBacklog() { ::listen(svr_sock_, SOMAXCONN); }
-  } server([&](SSL_CTX& ctx) { return ConfigureServerContext(ctx, cert.get(), key.get()); });
+  } server([&](SSL_CTX& ctx) { return ConfigureServerContext(ctx, cert, key); });
   server.set_tcp_nodelay(true);
   server.set_keep_alive_max_count(1000);
   server.new_task_queue = [] { return new ConnectionPool(); };

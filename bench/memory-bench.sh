@@ -13,6 +13,7 @@ bin=$(realpath "$build/bin")  # absolute, so no pattern meant for a relative pat
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_STATE_HOME=$work/state XDG_CONFIG_HOME=$work/config
+export XDG_DATA_HOME=$work/data
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }

@@ -31,6 +31,9 @@ for need in "$bin/bench_agent_server" "$bin/bench_reference_server" "$bin/new_co
   }
 done
 work=$(mktemp -d)
+# The servers' identity (made by the first to start, shared by both and
+# nginx), in the scratch folder rather than the user's own.
+export XDG_DATA_HOME=$work/data
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 rss_kib() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
@@ -69,8 +72,8 @@ nginx_port=""
 if command -v nginx >/dev/null || [ -x /usr/sbin/nginx ]; then
   nginx_port=$(free_port)
   mkdir -p "$work/nginx"
-  openssl x509 -inform der -in "$source_dir/resources/localhost.cert.der" -out "$work/nginx/cert.pem"
-  openssl pkey -inform der -in "$source_dir/resources/localhost.key.der" -out "$work/nginx/key.pem"
+  cp "$XDG_DATA_HOME/vorlink/identity/server.pem" "$work/nginx/cert.pem"
+  cp "$XDG_DATA_HOME/vorlink/identity/server.key" "$work/nginx/key.pem"
   cat >"$work/nginx/nginx.conf" <<NGINX
 daemon off;
 worker_processes 1;

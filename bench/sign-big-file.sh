@@ -19,6 +19,7 @@ trap cleanup EXIT
 
 tools/make-softhsm-token.sh "$scratch/token" "Bench Token" 123456 12345678 >/dev/null
 export SOFTHSM2_CONF=$scratch/token/softhsm2.conf HOME=$scratch/home QT_QPA_PLATFORM=offscreen
+unset XDG_DATA_HOME  # the agent's identity, and so the CA below, in the scratch home
 mkdir -p "$HOME/Vorlink Files"
 file="$HOME/Vorlink Files/big.bin"
 echo "writing a ${mib} MiB file"
@@ -34,7 +35,7 @@ for _ in $(seq 50); do
   [ -n "$port" ] && break
   sleep 0.1
 done
-call() { curl -s --cacert resources/ORVA.crt "https://127.0.0.1:$port/" -d "$1"; }
+call() { curl -s --cacert "$HOME/.local/share/vorlink/identity/ca.pem" "https://127.0.0.1:$port/" -d "$1"; }
 token=$(call InitDLL=PKCS11 | awk -F'\\|\\|' '{print $3}')
 for step in "Initialize&Param1=softhsm2" "Select_slot&Param1=Bench%20Token" \
             "Login&Param1=123456"; do

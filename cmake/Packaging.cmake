@@ -3,7 +3,8 @@
 # Installed layout (prefix /usr for the package):
 #   lib/vorlink45/              the agent and everything it finds beside its
 #                               executable: module files, Vorlink.ini,
-#                               components/, nss/ORVA.crt
+#                               components/ (a certutil placed in nss/ by
+#                               hand is preferred to the system's)
 #   bin/vorlink45               a relative symlink to lib/vorlink45/vorlink45
 #                               (/proc/self/exe names the real file, so the
 #                               agent still finds its folder)
@@ -27,7 +28,6 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS vorlink45 vorlink-component-host RUNTIME DESTINATION ${agent_dir})
-install(FILES ${PROJECT_SOURCE_DIR}/resources/ORVA.crt DESTINATION ${agent_dir}/nss)
 
 file(CREATE_LINK ../${agent_dir}/vorlink45 ${packaging_out}/vorlink45 SYMBOLIC)
 install(FILES ${packaging_out}/vorlink45 DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -101,8 +101,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "talks to every token p11-kit knows."
   ""
   "The agent starts with every desktop session, shows a tray icon, keeps a"
-  "diagnostic log, and makes Firefox and Chromium trust its localhost"
-  "certificate.")
+  "diagnostic log, and makes Firefox and Chromium trust the certificate"
+  "authority it makes for its user alone.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

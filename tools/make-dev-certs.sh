@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Makes the development certificate authority and the localhost server
-# certificate that the agent embeds, and writes them under resources/:
-#   resources/localhost.cert.der  server certificate, DER (resource 311)
-#   resources/localhost.key.der   its private key, DER PKCS#8 (resource 312)
-#   resources/ORVA.crt            the CA certificate browsers are told to trust
+# Makes the development certificate authority and localhost server
+# certificate, for tests, and writes them under resources/:
+#   resources/localhost.cert.der  server certificate, DER (compiled in as
+#                                 resource 311: the manifest key's source)
+#   resources/localhost.key.der   its private key, DER PKCS#8 (tests read it
+#                                 from the source tree; never compiled in)
+#   resources/ORVA.crt            the CA certificate (compiled in to recognise
+#                                 the trust earlier versions installed)
+# The agent serves none of them: it makes each user's own identity.
 # The CA's private key is made in a temporary folder and destroyed: nobody
 # can issue further certificates under this CA.
 set -euo pipefail

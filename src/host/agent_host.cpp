@@ -1,5 +1,6 @@
 #include "host/agent_host.h"
 
+#include <ctime>
 #include <thread>
 
 #include "host/agent_resources.h"
@@ -10,7 +11,9 @@
 #include "platform/resources/resource_ids.h"
 #include "request/messages.h"
 #include "text/text_codec.h"
+#include "tls/identity_store.h"
 #include "trust/browser_trust_installer.h"
+#include "trust/certutil.h"
 
 namespace vorlink {
 namespace {
@@ -35,7 +38,8 @@ AgentHost::AgentHost(AgentHostOptions options)
     log_.PrepareLogDirectory(options_.files.log_directory);
   }
   log_.ScanLogIndex();
-  if (options_.install_browser_trust) InstallBrowserTrust();
+  EnsureIdentity();
+  if (options_.install_browser_trust && identity_) StartBrowserTrust();
   services_ = std::make_unique<AgentServices>(
       log_, viewer_, verifier_, options_.files.executable.parent_path(),
       ComponentRuntime(ComponentFolders(options_.files), options_.desktop.component_host,
@@ -45,11 +49,31 @@ AgentHost::AgentHost(AgentHostOptions options)
 
 AgentHost::~AgentHost() { Shutdown(); }
 
-void AgentHost::InstallBrowserTrust() {
-  const auto cert = options_.files.resources->Load(platform::kLocalhostResourceType, platform::kIdrLocalCert);
+void AgentHost::EnsureIdentity() {
+  identity_folder_ = options_.files.identity_folder.empty() ? DefaultIdentityFolder() : options_.files.identity_folder;
+  auto ensured = EnsureUserIdentity(identity_folder_, std::time(nullptr));
+  if (!ensured.replaced.empty()) {
+    log_.LogDebug("建立新的使用者 https 憑證 (" + ensured.replaced + ")", identity_folder_.string());
+  }
+  identity_ = std::move(ensured.identity);
+  identity_problem_ = std::move(ensured.problem);
+}
+
+void AgentHost::StartBrowserTrust() {
+  const auto& resources = *options_.files.resources;
+  const auto retired_ca = resources.Load(platform::kRetiredCaResourceType, platform::kIdrRetiredCa).bytes;
+  const auto retired_ca_der = PemCertificates(std::string(retired_ca.begin(), retired_ca.end()));
+  AgentTrust trust;
+  trust.ca_der = identity_->CaDer();
+  trust.ca_file = identity_folder_ / kIdentityCaFile;
+  trust.ca_nickname = identity_->CaName();
+  trust.server_der = identity_->CertificateDer();
+  if (!retired_ca_der.empty()) trust.retired_ca_der = retired_ca_der.front();
+  trust.retired_server_der = resources.Load(platform::kLocalhostResourceType, platform::kIdrLocalCert).bytes;
   auto settings = TrustSettingsFromEnvironment(options_.files.executable.parent_path());
   settings.ports = options_.ports;
-  InstallFirefoxTrust(log_, cert.bytes, settings);
+  trust_ = std::make_unique<TrustWatcher>(log_, std::move(trust), std::move(settings));
+  trust_->Start();
 }
 
 std::string AgentHost::TrayTooltip() const { return vorlink::TrayTooltip(options_.files.executable); }
@@ -65,7 +89,11 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
     return false;
   }
   if (!LoadLocalhostResource(log_, resources, platform::kIdrLocalCert, "IDR_LOCAL_CERT", certificate_)) return false;
-  if (!LoadLocalhostResource(log_, resources, platform::kIdrLocalKey, "IDR_LOCAL_KEY", key_)) return false;
+  if (!identity_) {
+    log_.LogDebug("使用者 https 憑證", identity_problem_);
+    log_.LogError("建立使用者 https 憑證失敗 !");
+    return false;
+  }
   if (!verifier_.SetVerificationKey(certificate_)) {
     log_.LogError("設定 DLL 檔驗證金鑰失敗 !");
     return false;
@@ -83,7 +111,7 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
   log_.LogDebug("Zanthe程式", options_.files.executable.filename().string());
   log_.LogDebug("版號", EncodeUtf8(messages::kAgentVersion));
   log_.LogDebug("IsProcessElevated()", platform::IsProcessElevated());
-  if (!server_.InstallCertificate(certificate_, key_)) {
+  if (!server_.InstallIdentity(*identity_)) {
     log_.LogError("設定 https 憑證失敗 !");
     return false;
   }
@@ -110,13 +138,13 @@ void AgentHost::OnTimer(int timer_id) {
 void AgentHost::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
+  if (trust_) trust_->Stop();
   if (server_.IsRunning()) {
     server_.Stop();
     log_.LogDebug("sslServer 服務已停止");
   }
   std::this_thread::sleep_for(options_.timing.final_wait);
   certificate_.clear();
-  key_.clear();
   services_->ReleaseAll();
   log_.SetViewer(nullptr);
   viewer_.Attach(nullptr);

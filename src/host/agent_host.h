@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "host/viewer_feed.h"
 #include "log/diagnostic_log.h"
 #include "log/log_line_store.h"
+#include "tls/user_identity.h"
+#include "trust/trust_watcher.h"
 
 namespace vorlink {
 
@@ -27,7 +30,8 @@ inline constexpr std::int32_t kIdleTimeoutMinutes = 600;
 
 class AgentHost {
  public:
-  // Construction: the log folder, today's log file, browser trust.
+  // Construction: the log folder, today's log file, the user's identity
+  // (made when missing, damaged or near its end), browser trust.
   explicit AgentHost(AgentHostOptions options);
   ~AgentHost();
 
@@ -49,15 +53,22 @@ class AgentHost {
   LogLineStore& log_lines() { return log_lines_; }
   HttpsServerHost& server() { return server_; }
   std::string TrayTooltip() const;
+  // The identity's folder (where its ca.pem is), whether or not it serves.
+  const std::filesystem::path& identity_folder() const { return identity_folder_; }
 
  private:
-  void InstallBrowserTrust();
+  void EnsureIdentity();
+  void StartBrowserTrust();
 
   AgentHostOptions options_;
   DiagnosticLog log_;
   LogLineStore log_lines_;
   ViewerFeed viewer_{log_lines_};
-  std::vector<std::uint8_t> certificate_, key_;
+  std::vector<std::uint8_t> certificate_;  // resource 311: the manifest key's source
+  std::filesystem::path identity_folder_;
+  std::optional<UserIdentity> identity_;
+  std::string identity_problem_;
+  std::unique_ptr<TrustWatcher> trust_;
   ModuleVerifier verifier_;
   std::unique_ptr<AgentServices> services_;
   HttpsServerHost server_;

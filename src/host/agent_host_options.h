@@ -21,6 +21,9 @@ class ComponentHostServices;
 struct AgentFiles {
   std::filesystem::path executable;  // the agent's own program file
   std::string log_directory;         // empty: the user's log folder
+  // The user's TLS identity (tls/identity_store.h); empty: the user's data
+  // folder, ${XDG_DATA_HOME:-~/.local/share}/vorlink/identity.
+  std::filesystem::path identity_folder;
   // Where component registrations are looked for; empty: the usual folders.
   std::vector<std::filesystem::path> component_folders;
   const platform::ResourceSource* resources = nullptr;  // null: the embedded ones

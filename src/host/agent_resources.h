@@ -1,7 +1,7 @@
 #pragma once
-// The files compiled into the agent as the host reads them: the localhost
-// certificate and key, with the ERROR line each failure writes, and the
-// manifest key.
+// The files compiled into the agent as the host reads them: certificate
+// 311 (the source of the manifest verification key), with the ERROR line
+// each failure writes, and the manifest key.
 
 #include <cstdint>
 #include <string>

@@ -1,14 +1,21 @@
 // The agent without the desktop layer (built with VORLINK_BUILD_DESKTOP=OFF):
-// the same host, no windows, stopped by SIGTERM, SIGINT or SIGHUP.
+// the same host, no windows, stopped by SIGTERM, SIGINT or SIGHUP; and the
+// doctor (--doctor).
 
 #include <signal.h>
 
+#include <iostream>
+
 #include "host/agent_host.h"
+#include "host/doctor/doctor.h"
 #include "host/headless_window.h"
 #include "platform/process/executable_path.h"
 #include "platform/process/stop_watchdog.h"
 
-int main() {
+int main(int argc, char** argv) {
+  if (vorlink::IsDoctorCommand(argc, argv)) {
+    return vorlink::RunDoctor(std::cout, vorlink::DoctorSettingsFromEnvironment(vorlink::platform::ExecutablePath()));
+  }
   sigset_t stop;
   sigemptyset(&stop);
   for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stop, s);

@@ -52,6 +52,8 @@ void FileForm(std::string& out, std::string_view text) {
   out += "\r\n";
 }
 
+}  // namespace
+
 std::string DefaultLogDirectory() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state && *state == '/') return std::string(state) + "/Vorlink";
@@ -59,8 +61,6 @@ std::string DefaultLogDirectory() {
   if (home && *home) return std::string(home) + "/.local/state/Vorlink";
   return "Vorlink";
 }
-
-}  // namespace
 
 DiagnosticLog::DiagnosticLog(platform::LocalClock clock, std::uintmax_t roll_over_bytes)
     : clock_(std::move(clock)), file_(std::string(kBaseName), roll_over_bytes, kMaxScannedIndex) {}

@@ -16,6 +16,10 @@
 
 namespace vorlink {
 
+// $XDG_STATE_HOME/Vorlink, else ~/.local/state/Vorlink; "Vorlink" in the
+// working folder when no home is known.
+std::string DefaultLogDirectory();
+
 class DiagnosticLog {
  public:
   static constexpr std::string_view kBaseName = "NestoVorlink45";

@@ -1,6 +1,6 @@
 #pragma once
-// The server certificate and key, parsed from the DER bytes the program
-// embeds, and the TLS context settings the agent serves with.
+// Certificate and key objects, parsed from DER bytes, and the TLS context
+// settings the agent serves with.
 
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -26,7 +26,8 @@ X509Ptr ParseCertificateDer(std::span<const std::uint8_t> der);
 // One DER private key of any type OpenSSL recognises (PKCS#8 included).
 EvpPkeyPtr ParsePrivateKeyDer(std::span<const std::uint8_t> der);
 
-// Sets the agent's TLS options, certificate and key on a fresh context.
+// Sets the agent's TLS options (TLS 1.2 with ECDHE and AEAD suites only,
+// TLS 1.3, no renegotiation), certificate and key on a fresh context.
 // False when the context refuses either (for example a key that does not
 // belong to the certificate).
 bool ConfigureServerContext(SSL_CTX& ctx, X509* certificate, EVP_PKEY* key);

@@ -1,51 +1,108 @@
 #include "trust/browser_trust_installer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "log/diagnostic_log.h"
-#include "trust/certutil.h"
 #include "trust/firefox_override_update.h"
 #include "trust/firefox_profiles.h"
+#include "trust/nss_database_trust.h"
+#include "trust/nss_databases.h"
 #include "trust/override_entry.h"
-#include "trust/shared_nss_database.h"
 
 namespace vorlink {
 namespace fs = std::filesystem;
+namespace {
+
+// certutil answers in well under a second; one stuck on a locked database
+// must not hold the trust thread (or the agent's shutdown) for long.
+constexpr std::chrono::seconds kCertutilTimeout{10};
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+}  // namespace
 
 TrustInstallSettings TrustSettingsFromEnvironment(const fs::path& executable_folder) {
   TrustInstallSettings settings;
-  const char* home = std::getenv("HOME");
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  settings.home = home ? home : "";
-  settings.xdg_config_home = config ? config : "";
+  settings.home = Environment("HOME");
+  settings.xdg_config_home = Environment("XDG_CONFIG_HOME");
+  settings.xdg_data_home = Environment("XDG_DATA_HOME");
   settings.nss_tools_folder = executable_folder / "nss";
   return settings;
 }
 
-void InstallFirefoxTrust(DiagnosticLog& log, std::span<const std::uint8_t> certificate_der,
-                         const TrustInstallSettings& settings, const CommandLauncher& launch) {
-  const auto certutil = FindCertutil(settings.nss_tools_folder);
-  const fs::path ca_file = settings.nss_tools_folder / "ORVA.crt";
-  if (certutil && !settings.home.empty()) {
-    auto commands = SharedNssDatabaseCommands(log, settings.home, *certutil, ca_file);
-    if (!commands.empty()) launch(std::move(commands));
-  }
+CertutilRunner RealCertutilRunner(int stop_fd) {
+  return [stop_fd](const platform::Command& command) {
+    return platform::RunAndCapture(command, kCertutilTimeout, stop_fd);
+  };
+}
 
-  const auto roots = ExistingFirefoxRoots(settings.home, settings.xdg_config_home);
-  if (roots.empty()) {
-    log.LogError("執行 FindFirstFile(firefoxProfileSearchPattern, &ffd) 返回 INVALID_HANDLE_VALUE");
+BrowserTrustInstaller::BrowserTrustInstaller(DiagnosticLog& log, AgentTrust trust, TrustInstallSettings settings,
+                                             CertutilRunner run)
+    : log_(log), trust_(std::move(trust)), settings_(std::move(settings)), run_(std::move(run)) {
+  if (const auto fields = ComputeOverrideFields(trust_.server_der)) {
+    fingerprint_ = fields->fingerprint;
+    for (int port : settings_.ports) entries_.push_back(OverrideEntryLine(port, *fields));
+  }
+  if (const auto retired = ComputeOverrideFields(trust_.retired_server_der)) {
+    retired_fingerprint_ = retired->fingerprint;
+  }
+}
+
+void BrowserTrustInstaller::InstallEverywhere() {
+  if (settings_.home.empty()) return;
+  const auto certutil = FindCertutil(settings_.nss_tools_folder);
+  if (certutil) {
+    for (const auto& db : BrowserNssDatabases(settings_.home, settings_.xdg_data_home)) {
+      TrustNssDatabase(log_, run_, *certutil, db, trust_);
+    }
+  }
+  if (ExistingFirefoxRoots(settings_.home, settings_.xdg_config_home).empty()) {
+    log_.LogError("執行 FindFirstFile(firefoxProfileSearchPattern, &ffd) 返回 INVALID_HANDLE_VALUE");
     return;
   }
-  ::setenv("NSS_DEFAULT_DB_TYPE", "sql", 1);
-  const auto fields = ComputeOverrideFields(certificate_der);
-  if (!fields) return;
-  std::vector<std::string> entries;
-  for (int port : settings.ports) entries.push_back(OverrideEntryLine(port, *fields));
+  InstallNewProfiles();
+}
 
+void BrowserTrustInstaller::InstallNewProfiles() {
+  const auto roots = ExistingFirefoxRoots(settings_.home, settings_.xdg_config_home);
   for (const auto& profile : FindFirefoxProfiles(roots)) {
-    if (!UpdateOverrideFile(log, profile, entries)) continue;
-    if (certutil) launch({ImportCaCommand(*certutil, ca_file, profile.string())});
+    if (!trusted_profiles_.count(profile)) TrustProfile(profile);
   }
+}
+
+void BrowserTrustInstaller::TrustProfile(const fs::path& profile) {
+  if (entries_.empty()) return;
+  const auto stale = [this](std::string_view line) {
+    return IsStaleOverrideLine(line, fingerprint_, retired_fingerprint_, settings_.ports);
+  };
+  // An override file that is empty or unreadable: the profile is not ours
+  // to touch (as before), and is not tried again until the next start.
+  const bool usable = UpdateOverrideFile(log_, profile, entries_, stale);
+  trusted_profiles_.insert(profile);
+  if (!usable) return;
+  if (const auto certutil = FindCertutil(settings_.nss_tools_folder)) {
+    TrustNssDatabase(log_, run_, *certutil, profile, trust_);
+  }
+}
+
+std::vector<fs::path> BrowserTrustInstaller::WatchFolders() const {
+  std::vector<fs::path> folders;
+  std::error_code ec;
+  for (fs::path folder : FirefoxRoots(settings_.home, settings_.xdg_config_home)) {
+    while (!fs::is_directory(folder, ec) && folder != settings_.home && folder.has_parent_path() &&
+           folder != folder.parent_path()) {
+      folder = folder.parent_path();
+    }
+    if (fs::is_directory(folder, ec) && std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+      folders.push_back(folder);
+    }
+  }
+  return folders;
 }
 
 }  // namespace vorlink

@@ -1,17 +1,18 @@
 #pragma once
-// Makes the user's browsers trust the agent's localhost certificate at each
-// start: certificate exception entries and an NSS import of the agent's CA
-// for every Firefox profile, and the same CA in the shared NSS database that
-// Chromium and most other Linux browsers read (~/.pki/nssdb).
+// Makes the user's browsers trust the agent's own authority, and only it:
+// for every Firefox profile, exception entries for the agent's server
+// certificate (stale ones dropped) and an NSS import; for Chromium and
+// the other browsers that read a shared NSS database, the import into
+// each such database (nss_databases.h). Every database loses what earlier
+// identities and versions put there (nss_database_trust.h).
 
-#include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <span>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "platform/process/background_commands.h"
+#include "trust/agent_trust.h"
+#include "trust/certutil.h"
 
 namespace vorlink {
 
@@ -20,18 +21,40 @@ class DiagnosticLog;
 struct TrustInstallSettings {
   std::filesystem::path home;
   std::string xdg_config_home;             // empty: ~/.config
-  std::filesystem::path nss_tools_folder;  // holds ORVA.crt, and certutil when shipped
+  std::string xdg_data_home;               // empty: ~/.local/share
+  std::filesystem::path nss_tools_folder;  // certutil, when one is shipped
   std::vector<int> ports;                  // the agent's ports, handed down by the host
 };
 
 // Settings for this user, with the NSS tools folder beside the executable.
 TrustInstallSettings TrustSettingsFromEnvironment(const std::filesystem::path& executable_folder);
 
-// How certutil runs: by default in the background, never waited for.
-using CommandLauncher = std::function<void(std::vector<platform::Command>)>;
+// certutil run for real, each command bounded in time.
+CertutilRunner RealCertutilRunner(int stop_fd = -1);
 
-void InstallFirefoxTrust(DiagnosticLog& log, std::span<const std::uint8_t> certificate_der,
-                         const TrustInstallSettings& settings,
-                         const CommandLauncher& launch = platform::RunInBackground);
+class BrowserTrustInstaller {
+ public:
+  BrowserTrustInstaller(DiagnosticLog& log, AgentTrust trust, TrustInstallSettings settings, CertutilRunner run);
+
+  // Every location there is now. With no Firefox at all, one ERROR line.
+  void InstallEverywhere();
+  // Firefox profiles that have appeared since: only those not yet trusted.
+  void InstallNewProfiles();
+  // The folders in which a new Firefox profile would show: each profile
+  // root, or where one does not exist yet, its nearest existing folder
+  // inside the home.
+  std::vector<std::filesystem::path> WatchFolders() const;
+
+ private:
+  void TrustProfile(const std::filesystem::path& profile);
+
+  DiagnosticLog& log_;
+  const AgentTrust trust_;
+  const TrustInstallSettings settings_;
+  const CertutilRunner run_;
+  std::vector<std::string> entries_;  // the override entries, one per port
+  std::string fingerprint_, retired_fingerprint_;
+  std::set<std::filesystem::path> trusted_profiles_;
+};
 
 }  // namespace vorlink

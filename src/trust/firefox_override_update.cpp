@@ -21,15 +21,18 @@ std::optional<std::string> ReadWholeFile(const fs::path& path) {
 
 }  // namespace
 
-bool UpdateOverrideFile(DiagnosticLog& log, const fs::path& profile, const std::vector<std::string>& entries) {
+bool UpdateOverrideFile(DiagnosticLog& log, const fs::path& profile, const std::vector<std::string>& entries,
+                        const std::function<bool(std::string_view line)>& stale) {
   const fs::path file = profile / "cert_override.txt";
   std::error_code ec;
   std::string content;
   if (fs::exists(file, ec)) {
     auto existing = ReadWholeFile(file);
     if (!existing || existing->empty()) return false;
-    auto updated = AddMissingEntries(*existing, entries);
-    if (!updated) return true;
+    auto kept = DropLines(*existing, stale);
+    auto updated = AddMissingEntries(kept ? *kept : *existing, entries);
+    if (!updated && !kept) return true;
+    if (!updated) updated = std::move(kept);
     log.LogDebug("更新 Firefox 例外清單檔 cert_override.txt 檔");
     content = std::move(*updated);
   } else {

@@ -7,18 +7,21 @@
 namespace vorlink {
 namespace fs = std::filesystem;
 
-std::vector<fs::path> ExistingFirefoxRoots(const fs::path& home, const std::string& xdg_config_home) {
+std::vector<fs::path> FirefoxRoots(const fs::path& home, const std::string& xdg_config_home) {
   const fs::path config = xdg_config_home.empty() ? home / ".config" : fs::path(xdg_config_home);
-  const fs::path candidates[] = {
+  return {
       home / ".mozilla/firefox",
       config / "mozilla/firefox",
       home / "snap/firefox/common/.mozilla/firefox",
       home / ".var/app/org.mozilla.firefox/.mozilla/firefox",
       home / ".var/app/org.mozilla.firefox/config/mozilla/firefox",
   };
+}
+
+std::vector<fs::path> ExistingFirefoxRoots(const fs::path& home, const std::string& xdg_config_home) {
   std::vector<fs::path> roots;
   std::error_code ec;
-  for (const auto& root : candidates) {
+  for (const auto& root : FirefoxRoots(home, xdg_config_home)) {
     if (fs::is_directory(root, ec)) roots.push_back(root);
   }
   return roots;

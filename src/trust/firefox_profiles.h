@@ -9,8 +9,12 @@
 
 namespace vorlink {
 
-// The profile roots that exist for a user with this home folder and
-// XDG_CONFIG_HOME (empty for the default ~/.config).
+// Every folder Firefox (plain, snap or Flatpak) may keep profiles in, for
+// a user with this home folder and XDG_CONFIG_HOME (empty for the default
+// ~/.config), whether it exists or not.
+std::vector<std::filesystem::path> FirefoxRoots(const std::filesystem::path& home, const std::string& xdg_config_home);
+
+// Those of them that exist.
 std::vector<std::filesystem::path> ExistingFirefoxRoots(const std::filesystem::path& home,
                                                         const std::string& xdg_config_home);
 

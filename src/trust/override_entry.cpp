@@ -81,4 +81,30 @@ std::string OverrideEntryLine(int port, const OverrideFields& fields) {
          fields.database_key;
 }
 
+bool IsStaleOverrideLine(std::string_view line, const std::string& current_fingerprint,
+                         const std::string& retired_fingerprint, const std::vector<int>& ports) {
+  std::vector<std::string_view> fields;
+  for (std::size_t start = 0;;) {
+    const auto tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+    if (tab == std::string_view::npos) break;
+    start = tab + 1;
+  }
+  if (fields.size() < 3) return false;
+  std::string_view fingerprint = fields[2];
+  while (!fingerprint.empty() && (fingerprint.back() == '\r' || fingerprint.back() == ' '))
+    fingerprint.remove_suffix(1);
+  if (!retired_fingerprint.empty() && fingerprint == retired_fingerprint) return true;
+  if (fingerprint == current_fingerprint) return false;
+  for (const char* host : {"localhost:", "127.0.0.1:", "[::1]:"}) {
+    if (!fields[0].starts_with(host)) continue;
+    const std::string_view rest = fields[0].substr(std::string_view(host).size());
+    const std::string_view port = rest.substr(0, rest.find(':'));
+    for (int p : ports) {
+      if (port == std::to_string(p)) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace vorlink

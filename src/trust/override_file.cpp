@@ -30,6 +30,25 @@ std::optional<std::string> AddMissingEntries(const std::string& content, const s
   return content + (open_last_line ? "\r\n" : "") + missing;
 }
 
+std::optional<std::string> DropLines(const std::string& content,
+                                     const std::function<bool(std::string_view line)>& stale) {
+  std::string kept;
+  bool dropped = false;
+  for (std::size_t start = 0; start < content.size();) {
+    const auto end = content.find('\n', start);
+    const std::size_t next = end == std::string::npos ? content.size() : end + 1;
+    const std::string_view line(content.data() + start, next - start);
+    if (stale(line.substr(0, line.find_last_not_of("\r\n") + 1))) {
+      dropped = true;
+    } else {
+      kept.append(line);
+    }
+    start = next;
+  }
+  if (!dropped) return std::nullopt;
+  return kept;
+}
+
 namespace {
 
 bool WriteAll(int fd, const std::string& content) {

@@ -51,10 +51,11 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$agent_port" ] || fail "the agent did not start (are 48200-48202 all taken?)"
-# The agent imports its certificate authority into ~/.pki/nssdb in the
-# background; Chromium reads that database when it starts.
+# The agent imports the user's authority into the NSS database Chromium
+# reads (here the XDG one) on its trust thread; Chromium reads that
+# database when it starts.
 for _ in $(seq 100); do
-  certutil -L -d "sql:$HOME/.pki/nssdb" -n ORVA_SSLCA >/dev/null 2>&1 && break
+  certutil -L -d "sql:$XDG_DATA_HOME/pki/nssdb" 2>/dev/null | grep -q '^Vorlink45 Local CA ' && break
   sleep 0.1
 done
 

@@ -3,6 +3,9 @@
 
 #include "host/agent_host.h"
 
+#include <httplib.h>
+
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -55,22 +58,20 @@ struct FakeWindow : FrameWindow {
 struct BrokenResources : platform::ResourceSource {
   platform::LoadedResource Load(std::string_view type, int id) const override {
     if (id == broken_id) return {status, {}};
-    auto loaded = platform::EmbeddedResourceSource().Load(type, id);
-    if (id == garbled_id) loaded.bytes.assign(16, 0x42);
-    return loaded;
+    return platform::EmbeddedResourceSource().Load(type, id);
   }
   int broken_id = 0;
-  int garbled_id = 0;
   platform::ResourceStatus status = platform::ResourceStatus::kNotFound;
 };
 
 class AgentHostTest : public ::testing::Test {
  protected:
-  AgentHost& Host(const platform::ResourceSource* resources = nullptr) {
+  AgentHost& Host(const platform::ResourceSource* resources = nullptr, std::filesystem::path identity = {}) {
     ports_ = test::FreePorts(3);
     AgentHostOptions options;
     options.files.executable = "/opt/agent/vorlink45";
     options.files.log_directory = logs_.path().string();
+    options.files.identity_folder = identity.empty() ? IdentityFolder() : identity;
     options.ports = ports_;
     options.install_browser_trust = false;
     options.files.resources = resources;
@@ -96,9 +97,10 @@ class AgentHostTest : public ::testing::Test {
     return lines;
   }
   void ForgetLines() { recorder_.taken = recorder_.Read().size(); }
+  std::filesystem::path IdentityFolder() const { return data_.path() / "identity"; }
   std::string PortLine(int port) const { return "DEBUG - https 服務已經啟動, port = (int)" + std::to_string(port); }
 
-  test::ScratchDir logs_;
+  test::ScratchDir logs_, data_;
   LineRecorder recorder_;
   std::vector<int> ports_;
   FakeWindow window_;  // outlives the host, whose shutdown lines still reach it
@@ -109,6 +111,7 @@ TEST_F(AgentHostTest, CreationWritesItsLinesInOrderAndServes) {
   AgentHost& host = Host();
   ASSERT_TRUE(host.CreateWindowSequence(window_));
   const std::vector<std::string> expected = {
+      "DEBUG - 建立新的使用者 https 憑證 (missing) = " + IdentityFolder().string(),
       "DEBUG - Zanthe程式 = vorlink45",
       "DEBUG - 版號 = 4.5.23.1",
       "DEBUG - IsProcessElevated() = (int)" + std::to_string(platform::IsProcessElevated()),
@@ -122,6 +125,30 @@ TEST_F(AgentHostTest, CreationWritesItsLinesInOrderAndServes) {
   EXPECT_TRUE(host.server().IsRunning());
 }
 
+// The server presents the identity in the folder: made at the first start
+// (the line above), the same one at the next, with no line.
+TEST_F(AgentHostTest, ServesTheUsersIdentityAndKeepsItAcrossStarts) {
+  std::string first_served;
+  for (int start = 0; start < 2; ++start) {
+    AgentHost& host = Host();
+    ASSERT_TRUE(host.CreateWindowSequence(window_));
+    httplib::SSLClient client("localhost", ports_[0]);
+    client.set_ca_cert_path((IdentityFolder() / "ca.pem").c_str());
+    client.enable_server_certificate_verification(true);
+    auto res = client.Get("/");
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    const std::string served = test::ReadFileText(IdentityFolder() / "server.pem");
+    if (start == 0) first_served = served;
+    EXPECT_EQ(served, first_served) << "the second start keeps the identity";
+    const auto lines = Lines();
+    const auto made = std::count_if(lines.begin(), lines.end(),
+                                    [](const std::string& l) { return l.find("建立新的使用者") != std::string::npos; });
+    EXPECT_EQ(made, start == 0 ? 1 : 0);
+    host_.reset();
+    ForgetLines();
+  }
+}
+
 TEST_F(AgentHostTest, AFailingWindowStepEndsCreationWithOnlyItsErrorLine) {
   const std::pair<int, std::string> cases[] = {
       {1, "ERROR - 建立 主視窗失敗"},
@@ -132,6 +159,7 @@ TEST_F(AgentHostTest, AFailingWindowStepEndsCreationWithOnlyItsErrorLine) {
   for (const auto& [step, line] : cases) {
     window_.fail_step = step;
     AgentHost& host = Host();
+    ForgetLines();  // the identity's line, at the first start
     EXPECT_FALSE(host.CreateWindowSequence(window_)) << step;
     EXPECT_EQ(Lines(), std::vector<std::string>{line}) << step;
     EXPECT_FALSE(host.server().IsRunning());
@@ -140,26 +168,28 @@ TEST_F(AgentHostTest, AFailingWindowStepEndsCreationWithOnlyItsErrorLine) {
   }
 }
 
-TEST_F(AgentHostTest, ResourceAndCertificateFailuresAreReported) {
+// A missing or unloadable certificate resource, and an identity that cannot be made (its folder would be inside a
+// file): one ERROR line each, and no server.
+TEST_F(AgentHostTest, ResourceIdentityAndCertificateFailuresAreReported) {
   using S = platform::ResourceStatus;
+  const std::filesystem::path unusable = "/dev/null/identity";
   struct Case {
-    int broken, garbled;
+    int broken;
     S status;
+    std::filesystem::path identity;
     std::string line;
   } cases[] = {
-      {platform::kIdrLocalCert, 0, S::kNotFound, "ERROR - 資源檔(IDR_LOCAL_CERT)不存在 !"},
-      {platform::kIdrLocalCert, 0, S::kLoadFailed, "ERROR - 載入資源檔(IDR_LOCAL_CERT)失敗 !"},
-      {platform::kIdrLocalKey, 0, S::kNotFound, "ERROR - 資源檔(IDR_LOCAL_KEY)不存在 !"},
-      {platform::kIdrLocalKey, 0, S::kLoadFailed, "ERROR - 載入資源檔(IDR_LOCAL_KEY)失敗 !"},
-      {0, platform::kIdrLocalKey, S::kLoaded, "ERROR - 設定 https 憑證失敗 !"},
+      {platform::kIdrLocalCert, S::kNotFound, {}, "ERROR - 資源檔(IDR_LOCAL_CERT)不存在 !"},
+      {platform::kIdrLocalCert, S::kLoadFailed, {}, "ERROR - 載入資源檔(IDR_LOCAL_CERT)失敗 !"},
+      {0, S::kLoaded, unusable, "ERROR - 建立使用者 https 憑證失敗 !"},
   };
   for (const auto& c : cases) {
     BrokenResources resources;
     resources.broken_id = c.broken;
-    resources.garbled_id = c.garbled;
     resources.status = c.status;
-    AgentHost& host = Host(&resources);
+    AgentHost& host = Host(&resources, c.identity);
     EXPECT_FALSE(host.CreateWindowSequence(window_));
+    EXPECT_FALSE(host.server().IsRunning());
     EXPECT_EQ(Errors(), std::vector<std::string>{c.line});
     host_.reset();
     ForgetLines();

@@ -2,9 +2,10 @@
 # The real agent as a user starts it on a machine without a desktop: it
 # serves, a second start in the same session ends at once and silently,
 # and SIGTERM runs the shutdown order.
-#   agent_process_test.sh AGENT_BINARY CA_FILE
+# The client trusts the user's own authority, where the agent keeps it.
+#   agent_process_test.sh AGENT_BINARY
 set -uo pipefail
-agent=$1 ca=$2
+agent=$1
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=offscreen
@@ -20,9 +21,10 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$port" ] || fail "the agent did not start"
+ca=$HOME/.local/share/vorlink/identity/ca.pem
 
-answer=$(curl -s --max-time 10 --cacert "$ca" -d 'DLLToken=1&ExecMethod=GetVersion' "https://localhost:$port/")
-[ "$answer" = "||-1||沒有找到指定的 DllToken, 無法執行||" ] || fail "unexpected answer: $answer"
+answer=$(curl -sS --max-time 10 --cacert "$ca" -d 'DLLToken=1&ExecMethod=GetVersion' "https://localhost:$port/" 2>&1)
+[ "$answer" = "||-1||沒有找到指定的 DllToken, 無法執行||" ] || fail "unexpected answer: $answer (port $port, CA $(ls -l "$ca" 2>&1))"
 
 lines_before=$(cat "$XDG_STATE_HOME"/Vorlink/* | wc -l)
 timeout 10 "$agent" notray || fail "the second instance did not end cleanly"

@@ -2,12 +2,12 @@
 # Stop signals end the real agent within five seconds whatever it shows or
 # runs, with the shutdown order run first, and the component host
 # processes never outlive it.
-#   agent_signals_test.sh AGENT_BINARY CA_FILE CASE
+#   agent_signals_test.sh AGENT_BINARY CASE
 # CASE: wait-window (BeginAnimate shown, SIGTERM), dialog (a SelectFolder
 # call waiting on its modal dialog, SIGINT), hup-after-wait (BeginAnimate,
 # EndAnimate, SIGHUP), killed (SIGKILL: the hosts end with the agent).
 set -uo pipefail
-agent=$1 ca=$2 case_name=$3
+agent=$1 case_name=$2
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -43,7 +43,7 @@ for _ in $(seq 100); do
 done
 [ -n "$port" ] || fail "the agent did not start"
 
-call() { curl -s --max-time "${2:-10}" --cacert "$ca" -H 'Origin: https://page.example' -d "$1" "https://localhost:$port/"; }
+call() { curl -s --max-time "${2:-10}" --cacert "$XDG_DATA_HOME/vorlink/identity/ca.pem" -H 'Origin: https://page.example' -d "$1" "https://localhost:$port/"; }
 token() {  # the new token's number, or what InitDLL answered instead
   local answer
   answer=$(call 'InitDLL=PKCS11')

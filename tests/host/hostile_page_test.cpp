@@ -97,6 +97,7 @@ class HostilePage : public ::testing::Test {
     AgentHostOptions options;
     options.files.executable = folder_.path() / "vorlink45";
     options.files.log_directory = (folder_.path() / "logs").string();
+    options.files.identity_folder = folder_.path() / "identity";
     options.ports = ports_;
     options.install_browser_trust = false;
     options.timing.final_wait = std::chrono::milliseconds(0);
@@ -105,7 +106,7 @@ class HostilePage : public ::testing::Test {
     host_ = std::make_unique<AgentHost>(options);
     ASSERT_TRUE(host_->CreateWindowSequence(window_));
     client_ = std::make_unique<httplib::SSLClient>("localhost", ports_[0]);
-    client_->set_ca_cert_path(test::SourcePath("resources/ORVA.crt").c_str());
+    client_->set_ca_cert_path((folder_.path() / "identity/ca.pem").c_str());
     client_->enable_server_certificate_verification(true);
     client_->set_read_timeout(std::chrono::seconds(30));
   }

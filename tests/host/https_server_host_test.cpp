@@ -138,7 +138,7 @@ TEST_F(ServerHostTest, CorsHeadersOnAnswersAndPreflights) {
 }
 
 TEST_F(ServerHostTest, StopFreesThePortAndStartTakesItAgain) {
-  EXPECT_FALSE(agent_->server().InstallCertificate(Resource(platform::kIdrLocalCert), Resource(platform::kIdrLocalKey)))
+  EXPECT_FALSE(agent_->server().InstallCertificate(Resource(platform::kIdrLocalCert), test::DevelopmentKey()))
       << "installing while running must fail";
   agent_->server().Stop();
   for (int i = 0; i < 500 && agent_->server().IsRunning(); ++i) {
@@ -239,7 +239,7 @@ TEST(ServerHostCertificate, RefusesAKeyThatIsNotTheCertificates) {
   DiagnosticLog log;
   HttpsServerHost host(log, test::FreePorts(1));
   auto cert = Resource(platform::kIdrLocalCert);
-  EXPECT_FALSE(host.InstallCertificate({}, Resource(platform::kIdrLocalKey)));
+  EXPECT_FALSE(host.InstallCertificate({}, test::DevelopmentKey()));
   EXPECT_FALSE(host.InstallCertificate(cert, std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_FALSE(host.Start()) << "no TLS context, no listener";
 }

@@ -166,7 +166,7 @@ TEST_F(ListenerHardening, TlsBelowOnePointTwoIsRefused) {
 // settings but no version floor: the refusal above is the agent's doing.
 TEST(ListenerHardeningControl, OldVersionClientsConnectWithoutTheFloor) {
   auto cert = ParseCertificateDer(test::Resource(platform::kIdrLocalCert));
-  auto key = ParsePrivateKeyDer(test::Resource(platform::kIdrLocalKey));
+  auto key = ParsePrivateKeyDer(test::DevelopmentKey());
   SslCtxPtr server_ctx(SSL_CTX_new(TLS_server_method()));
   ASSERT_TRUE(ConfigureServerContext(*server_ctx, cert.get(), key.get()));
   SSL_CTX_set_min_proto_version(server_ctx.get(), TLS1_VERSION);

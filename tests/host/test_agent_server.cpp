@@ -12,6 +12,11 @@ std::vector<std::uint8_t> Resource(int id) {
   return platform::EmbeddedResourceSource().Load(platform::kLocalhostResourceType, id).bytes;
 }
 
+std::vector<std::uint8_t> DevelopmentKey() {
+  const std::string bytes = ReadFileText(SourcePath("resources/localhost.key.der"));
+  return {bytes.begin(), bytes.end()};
+}
+
 AgentServer::AgentServer(std::vector<int> ports, bool traced)
     : init_dll_(log_),
       parser_(init_dll_, tokens_),
@@ -20,7 +25,7 @@ AgentServer::AgentServer(std::vector<int> ports, bool traced)
       server_(log_, std::move(ports)) {
   log_.PrepareLogDirectory(scratch_.path().string());
   log_.ScanLogIndex();
-  EXPECT_TRUE(server_.InstallCertificate(Resource(platform::kIdrLocalCert), Resource(platform::kIdrLocalKey)));
+  EXPECT_TRUE(server_.InstallCertificate(Resource(platform::kIdrLocalCert), DevelopmentKey()));
   server_.RegisterRoutes(endpoint_);
 }
 

@@ -83,7 +83,6 @@ sort >"$work/expected" <<EOF
 $agent_dir/Vorlink.ini -rw-r--r--
 $agent_dir/components/ORVAPkcs11Crypto.ORVA_P11Crypto.component -rw-r--r--
 $agent_dir/libp11crypto.so -rw-r--r--
-$agent_dir/nss/ORVA.crt -rw-r--r--
 $agent_dir/vorlink45 -rwxr-xr-x
 $agent_dir/vorlink-component-host -rwxr-xr-x
 /usr/share/applications/vorlink45.desktop -rw-r--r--
@@ -96,6 +95,24 @@ diff -u "$work/expected" "$work/files" || fail "the package's files differ from 
 grep -q '^l.* \./usr/bin/vorlink45 -> \.\./lib/vorlink45/vorlink45$' "$work/contents" ||
   fail "/usr/bin/vorlink45 is not a relative link to the agent"
 awk '$2 != "root/root" { print; bad = 1 } END { exit bad }' "$work/contents" || fail "files not owned by root"
+
+# Nothing private ships: no PEM private key in any file, and not the old
+# development key (resources/localhost.key.der) in any form.
+mkdir "$work/tree"
+dpkg-deb -x "$deb" "$work/tree" || fail "dpkg-deb -x"
+python3 - "$work/tree" "$(dirname "$0")/../../resources/localhost.key.der" <<'PY' || fail "the package holds a private key"
+import base64, os, sys
+tree, key_file = sys.argv[1:]
+key = open(key_file, "rb").read()
+needles = [b"PRIVATE KEY-----", key[-64:], base64.b64encode(key[-60:])]
+for folder, _, files in os.walk(tree):
+    for name in files:
+        path = os.path.join(folder, name)
+        if os.path.islink(path): continue
+        data = open(path, "rb").read()
+        for needle in needles:
+            if needle in data: sys.exit(f"{path} holds {needle[:20]!r}")
+PY
 
 # --- control -------------------------------------------------------------
 dpkg-deb -I "$deb" >"$work/info" || fail "dpkg-deb -I"
@@ -167,17 +184,26 @@ done
 find_agent
 [ -n "$agent_pid" ] || fail "no agent process running $agent_dir/vorlink45"
 
-answer=$(curl -s --max-time 20 --cacert "$agent_dir/nss/ORVA.crt" -d 'InitDLL=PKCS11' "https://127.0.0.1:$port/ORVA")
+# The user's own client, trusting the user's own authority, is served.
+ca=$home/.local/share/vorlink/identity/ca.pem
+answer=$(runuser -u nobody -- curl -s --max-time 20 --cacert "$ca" -d 'InitDLL=PKCS11' "https://127.0.0.1:$port/ORVA")
 [[ "$answer" =~ ^\|\|0\|\|[0-9]+\|\|$ ]] || fail "InitDLL=PKCS11 answered \"$answer\""
 echo "InitDLL=PKCS11 on port $port: $answer"
+# Another user (root here) gets no TLS handshake.
+curl -sk --max-time 20 -o /dev/null "https://127.0.0.1:$port/"
+status=$?
+[ $status -eq 35 ] || fail "root's curl to nobody's agent ended with status $status, not 35 (no handshake)"
 
-# The agent's start-up made the new user's shared NSS database trust it.
+# The agent's start-up made the new user's NSS database (the XDG one a
+# current Chromium makes) trust the user's authority.
 trusted=0
 for _ in $(seq 50); do
-  runuser -u nobody -- certutil -L -d "sql:$home/.pki/nssdb" -n ORVA_SSLCA >/dev/null 2>&1 && { trusted=1; break; }
+  runuser -u nobody -- certutil -L -d "sql:$home/.local/share/pki/nssdb" | grep -q '^Vorlink45 Local CA ' &&
+    { trusted=1; break; }
   sleep 0.1
 done
-[ $trusted -eq 1 ] || fail "the certificate authority is not in ~/.pki/nssdb"
+[ $trusted -eq 1 ] || fail "the user's authority is not in ~/.local/share/pki/nssdb"
+[ ! -e "$home/.pki" ] || fail "~/.pki was made"
 
 kill -TERM "$agent_pid"
 for _ in $(seq 100); do kill -0 "$runner" 2>/dev/null || break; sleep 0.1; done

@@ -18,6 +18,15 @@ bool HttpsServerHost::InstallCertificate(std::span<const std::uint8_t> certifica
   return sslServer.Install(certificate_.get(), key_.get());
 }
 
+bool HttpsServerHost::InstallIdentity(const UserIdentity& identity) {
+  if (sslServer.IsRunning() || !identity.certificate || !identity.key) return false;
+  X509_up_ref(identity.certificate.get());
+  EVP_PKEY_up_ref(identity.key.get());
+  certificate_.reset(identity.certificate.get());
+  key_.reset(identity.key.get());
+  return sslServer.Install(certificate_.get(), key_.get());
+}
+
 void HttpsServerHost::RegisterRoutes(const RequestEndpoint& endpoint) {
   auto request = [&endpoint](const httplib::Request& req, httplib::Response& res) { endpoint.HandleRequest(req, res); };
   auto preflight = [&endpoint](const httplib::Request& req, httplib::Response& res) {

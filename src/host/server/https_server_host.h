@@ -1,6 +1,7 @@
 #pragma once
 // The HTTPS server host: installs the certificate, registers the six routes,
-// probes the ports in order and starts or stops the listener.
+// probes the ports in order and starts or stops the listener, which serves
+// only the agent's own user (same_user_gate.h).
 
 #include <atomic>
 #include <cstdint>
@@ -9,6 +10,8 @@
 
 #include "host/agent_ports.h"
 #include "host/server/loopback_tls_server.h"
+#include "host/server/same_user_gate.h"
+#include "tls/user_identity.h"
 
 namespace vorlink {
 
@@ -23,6 +26,8 @@ class HttpsServerHost {
   // Parses the DER certificate and key and gives them to the server.
   // Fails while the server runs, leaving its TLS context as it is.
   bool InstallCertificate(std::span<const std::uint8_t> certificate, std::span<const std::uint8_t> key);
+  // The same with the user's identity: its server certificate and key.
+  bool InstallIdentity(const UserIdentity& identity);
 
   // POST, OPTIONS, GET on "/" and "/ORVA", bound to the endpoint.
   void RegisterRoutes(const RequestEndpoint& endpoint);
@@ -42,7 +47,8 @@ class HttpsServerHost {
   X509Ptr certificate_;
   EvpPkeyPtr key_;
   std::atomic<int> current_port_{-1};
-  LoopbackTlsServer sslServer;  // declared last: its threads end before the rest goes
+  SameUserGate gate_{log_};
+  LoopbackTlsServer sslServer{gate_};  // declared last: its threads end before the rest goes
 };
 
 }  // namespace vorlink

@@ -48,10 +48,11 @@ void ExclusivePortOptions(socket_t fd) {
 // parses and routes every request.
 class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
  public:
-  Endpoint(std::string address, X509* certificate, EVP_PKEY* key, BodyBudget& budget)
+  Endpoint(std::string address, X509* certificate, EVP_PKEY* key, BodyBudget& budget, SameUserGate& gate)
       : httplib::SSLServer([certificate, key](SSL_CTX& ctx) { return ConfigureServerContext(ctx, certificate, key); }),
         address_(std::move(address)),
         budget_(budget),
+        gate_(gate),
         stop_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     set_tcp_nodelay(true);
     // A page makes a few calls per click (Login, sign, read the signature);
@@ -121,6 +122,10 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
 
  private:
   bool process_and_close_socket(socket_t sock) override {
+    if (!gate_.Admit(sock)) {
+      ::close(sock);  // another user's connection ends before the handshake
+      return true;
+    }
     const ConnectionSettings settings{
         {std::chrono::milliseconds(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000),
          std::chrono::milliseconds(write_timeout_sec_ * 1000 + write_timeout_usec_ / 1000)},
@@ -142,12 +147,13 @@ class LoopbackTlsServer::Endpoint : public httplib::SSLServer {
 
   std::string address_;
   BodyBudget& budget_;
+  SameUserGate& gate_;
   const int stop_fd_;
   std::thread thread_;
   std::atomic<bool> ended_{true};
 };
 
-LoopbackTlsServer::LoopbackTlsServer() = default;
+LoopbackTlsServer::LoopbackTlsServer(SameUserGate& gate) : gate_(gate) {}
 
 LoopbackTlsServer::~LoopbackTlsServer() {
   Stop();
@@ -163,7 +169,7 @@ bool LoopbackTlsServer::Install(X509* certificate, EVP_PKEY* key) {
   std::vector<std::string> addresses = {"127.0.0.1"};
   if (HasIpv6Loopback()) addresses.push_back("::1");
   for (const auto& address : addresses) {
-    auto endpoint = std::make_unique<Endpoint>(address, certificate, key, body_budget_);
+    auto endpoint = std::make_unique<Endpoint>(address, certificate, key, body_budget_, gate_);
     if (!endpoint->is_valid()) {
       endpoints_.clear();
       has_context_ = false;

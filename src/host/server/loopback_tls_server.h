@@ -3,7 +3,8 @@
 // https://localhost:P, which resolves to both ::1 and 127.0.0.1, so the
 // server listens on each loopback address the machine has, and on nothing
 // else. One port serves both; a port that is taken on either address is
-// taken.
+// taken. Each accepted connection passes the SameUserGate before its
+// handshake.
 
 #include <httplib.h>
 
@@ -15,6 +16,7 @@
 
 #include "host/server/body_budget.h"
 #include "host/server/request_limits.h"
+#include "host/server/same_user_gate.h"
 #include "tls/tls_credentials.h"
 
 namespace vorlink {
@@ -23,7 +25,8 @@ class LoopbackTlsServer {
  public:
   using Handler = httplib::Server::Handler;
 
-  LoopbackTlsServer();
+  // `gate` decides which connections are served; it must outlive the server.
+  explicit LoopbackTlsServer(SameUserGate& gate);
   ~LoopbackTlsServer();
   LoopbackTlsServer(const LoopbackTlsServer&) = delete;
   LoopbackTlsServer& operator=(const LoopbackTlsServer&) = delete;
@@ -62,6 +65,7 @@ class LoopbackTlsServer {
   static void ApplyRoute(httplib::Server& server, const Route& route);
   void JoinFinishedListeners();
 
+  SameUserGate& gate_;
   std::vector<Route> routes_;
   // Bodies being received on every address together (request_limits.h).
   BodyBudget body_budget_{request_limits::kMaxBufferedBodyBytes};

@@ -6,8 +6,9 @@
 namespace vorlink::platform {
 
 inline constexpr std::string_view kLocalhostResourceType = "LOCALHOST";
-inline constexpr int kIdrLocalCert = 311;  // DER localhost server certificate
-inline constexpr int kIdrLocalKey = 312;   // its DER PKCS#8 private key
+// The DER server certificate earlier versions served (their shared one);
+// the manifest verification key is its SHA-256. It is no longer served.
+inline constexpr int kIdrLocalCert = 311;
 
 }  // namespace vorlink::platform
 
@@ -22,5 +23,10 @@ namespace vorlink::platform {
 
 inline constexpr std::string_view kManifestKeyResourceType = "MANIFESTKEY";
 inline constexpr int kIdrManifestKey = 400;  // PEM public key that opens Vorlink.ini
+
+// The authority (PEM) that issued certificate 311, which earlier versions
+// imported into every browser as "ORVA_SSLCA": recognised, and removed.
+inline constexpr std::string_view kRetiredCaResourceType = "RETIREDCA";
+inline constexpr int kIdrRetiredCa = 410;
 
 }  // namespace vorlink::platform
