@@ -12,12 +12,14 @@ import os
 import subprocess
 import time
 
+# A headful window sits at a known place, so its questions can be found on screen.
+WINDOW = ["--window-position=0,0", "--window-size=1200,800"]
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
 
 class Chromium:
-    def __init__(self, exe, profile, url, env):
+    def __init__(self, exe, profile, url, env, headless=True):
         commands_in, self.commands = os.pipe()
         self.replies, replies_out = os.pipe()
         # Out of the way of 3 and 4 before they are put there in the child.
@@ -30,7 +32,7 @@ class Chromium:
 
         self.log = open(os.path.join(profile, "..", "chromium.log"), "w")
         self.proc = subprocess.Popen(
-            [exe] + FLAGS + ["--user-data-dir=" + profile, "--remote-debugging-pipe", url],
+            [exe] + (FLAGS if headless else FLAGS[1:] + WINDOW) + ["--user-data-dir=" + profile, "--remote-debugging-pipe", url],
             env=env, stdout=self.log, stderr=subprocess.STDOUT, preexec_fn=descriptors, close_fds=False)
         os.close(commands_in)
         os.close(replies_out)
@@ -74,6 +76,21 @@ class Chromium:
             time.sleep(0.1)
         return False
 
+    # The local-network question under the address bar (headful, on
+    # display): "allow" or "block" clicks its button, "dismiss" presses
+    # Escape; None asks whether it is showing.
+    def prompt(self, display, answer=None):
+        buttons = prompt_buttons(display)
+        if not buttons or answer is None:
+            return bool(buttons)
+        env = dict(os.environ, DISPLAY=display)
+        if answer == "dismiss":
+            subprocess.run(["xdotool", "key", "Escape"], env=env, check=True)
+        else:
+            x, y = buttons[0] if answer == "block" else buttons[1]
+            subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=env, check=True)
+        return True
+
     def quit(self):
         try:
             self.send("Browser.close")
@@ -84,3 +101,28 @@ class Chromium:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
+
+
+# The question's two buttons ([Block] [Allow]) are the only two short runs
+# of their light blue side by side on one screen row (the tab strip's blue
+# spans the window). Returns their centres, or None.
+BUTTON_BLUE = (211, 227, 253)
+
+
+def prompt_buttons(display, width=1280):
+    raw = subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "rgb:-"],
+                         capture_output=True, check=True).stdout
+    for y in range(100, min(len(raw) // (3 * width), 600)):
+        row = raw[3 * width * y: 3 * width * (y + 1)]
+        runs, start = [], None
+        for x in range(width + 1):
+            blue = x < width and tuple(row[3 * x: 3 * x + 3]) == BUTTON_BLUE
+            if blue and start is None:
+                start = x
+            elif not blue and start is not None:
+                runs.append((start, x))
+                start = None
+        buttons = [(a + b) // 2 for a, b in runs if 40 <= b - a <= 120]
+        if len(buttons) == 2 and len(runs) == 2:
+            return [(buttons[0], y + 15), (buttons[1], y + 15)]
+    return None

@@ -23,9 +23,11 @@ Cases (BROWSER CASE):
   firefox  sign       granted by the policy LocalNetworkAccess.SkipDomains: the
                       demo page signs, openssl checks
   firefox  errors     as for Chromium, under that policy
-  firefox  prompt     no grant: connect() waits while Firefox asks, past its own
-                      time limit; Block gives "blocked", Allow (on another
-                      origin) the agent
+  chromium prompt     no grant, headful under Xvfb: connect() waits while Chromium
+                      asks, past its own time limit; closing the question gives
+                      "unanswered", Block "blocked", Allow the agent (one site each)
+  firefox  prompt     no grant: the same with Firefox's question (Block, then
+                      Allow in another tab)
 """
 import json
 import os
@@ -40,7 +42,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 PUBLIC_ADDRESS = "203.0.113.10"
-SITES = ("shop.example.test", "pub.example.test")
+SITES = ("shop.example.test", "pub.example.test", "mall.example.test")
 NOT_AGENT_PORT, UNTRUSTED_PORT, CLOSED_PORT = 48290, 48291, 48292
 PIN = "123456"
 TEXT = "Pay 100 to Alice & Bob + 5% 同意"
@@ -174,14 +176,32 @@ def start_agent(agent_bin, src, work, procs):
     fail("the agent does not serve on 48200")
 
 
+def start_display(work, procs):
+    """Xvfb for a headful browser (headless Chromium never asks); the
+    display number is Xvfb's choice, the screen 1280 pixels wide."""
+    for tool in ("Xvfb", "xdotool", "import"):
+        if not shutil.which(tool):
+            skip(tool + " is not installed")
+    number = os.path.join(work, "display")
+    procs.append(subprocess.Popen(["sh", "-c", 'exec Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$0"', number],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).pid)
+    for _ in range(100):
+        text = open(number).read().strip() if os.path.exists(number) else ""
+        if text:
+            return ":" + text
+        time.sleep(0.1)
+    fail("Xvfb did not start")
+
+
 # --- the browsers ------------------------------------------------------------
 
 class Browser:
     """One headless browser on a fresh profile: load(url), value(expression),
     wait(expression), prompt(answer) (Firefox), quit()."""
 
-    def __init__(self, name, exe, home, profile, grant):
+    def __init__(self, name, exe, home, profile, grant, display=None):
         self.name = name
+        self.display = display
         if name == "chromium":
             from chromium_cdp import Chromium
             profile = os.path.join(home, "chromium")
@@ -191,7 +211,8 @@ class Browser:
                     json.dump(grant[1], f)
             if grant and grant[0] == "policy":
                 chromium_policy(home, grant[1])
-            self.driver = Chromium(exe, profile, "about:blank", dict(os.environ))
+            env = dict(os.environ, DISPLAY=display) if display else dict(os.environ)
+            self.driver = Chromium(exe, profile, "about:blank", env, headless=display is None)
         else:
             from firefox_marionette import Firefox
             if grant:
@@ -220,6 +241,8 @@ class Browser:
         fail("the page did not finish: %s" % self.value("document.body ? document.body.innerText.slice(0, 800) : ''"))
 
     def prompt(self, answer=None):
+        if self.name == "chromium":
+            return self.driver.prompt(self.display, answer)
         return self.driver.prompt(answer)
 
     def quit(self):
@@ -366,12 +389,16 @@ def run_case(browser, case, work, token):
     elif case == "http-page":
         check_results(connect_results(browser, connect_url(SITES[0], [""], "http")), ["insecure-page"])
     elif case == "prompt":
-        # Each answer in its own tab: Firefox keeps an answer without
-        # "Remember" for the tab. 12 s is past the 10 s after which
-        # connect() used to give up.
-        for site, answer, wait, expected in ((SITES[0], "block", 2, "blocked"),
-                                             (SITES[1], "allow", 12, "found https://localhost:48200/")):
-            if answer == "allow":
+        # Each answer for its own site (Chromium keeps answers per site) and,
+        # in Firefox, in its own tab (it keeps an answer without "Remember"
+        # for the tab). 12 s is past the 10 s after which connect() used to
+        # give up.
+        found = "found https://localhost:48200/"
+        answers = {"chromium": ((SITES[0], "dismiss", 2, "unanswered"), (SITES[1], "block", 2, "blocked"),
+                                (SITES[2], "allow", 12, found)),
+                   "firefox": ((SITES[0], "block", 2, "blocked"), (SITES[1], "allow", 12, found))}
+        for site, answer, wait, expected in answers[browser.name]:
+            if answer == "allow" and browser.name == "firefox":
                 browser.driver.new_tab()
             browser.load(connect_url(site, [""]))
             time.sleep(wait)
@@ -420,7 +447,8 @@ def main():
         token = start_agent(agent_bin, src, work, procs)
         wait_for_agent_trust(home, profile)
         trust_test_sites(home, profile, pki("ca.crt"))
-        driver = Browser(browser, exe, home, profile, GRANTS.get((browser, case)))
+        display = start_display(work, procs) if (browser, case) == ("chromium", "prompt") else None
+        driver = Browser(browser, exe, home, profile, GRANTS.get((browser, case)), display)
         try:
             run_case(driver, case, work, token)
         finally:
