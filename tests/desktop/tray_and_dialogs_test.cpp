@@ -8,11 +8,11 @@
 #include "desktop/ui/about_dialog.h"
 #include "desktop/ui/agent_icon.h"
 #include "desktop/ui/file_selection_dialog.h"
+#include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
 #include "desktop/ui/tray_menu.h"
 #include "desktop/ui/ui_thread.h"
 #include "desktop/ui/window_language.h"
-#include "desktop/ui/show_log_dialog.h"
 #include "log/log_line_store.h"
 
 namespace vorlink {
@@ -72,8 +72,8 @@ TEST(WindowLanguage, EnglishForEnglishDesktopsChineseOtherwise) {
     const char* locale;
     bool english;
   };
-  const Case cases[] = {{"en_US", true}, {"en_GB", true}, {"zh_TW", false}, {"zh_CN", false},
-                        {"de_DE", false}, {"C", false},   {"en_AU", true}};
+  const Case cases[] = {{"en_US", true},  {"en_GB", true}, {"zh_TW", false}, {"zh_CN", false},
+                        {"de_DE", false}, {"C", false},    {"en_AU", true}};
   WindowLanguage language;
   for (const auto& c : cases) {
     EXPECT_EQ(language.Use(QLocale(c.locale)), c.english ? "en" : "zh_TW") << c.locale;

@@ -16,7 +16,7 @@ inline constexpr int kCmdExit = 57665;
 inline constexpr int kCmdSeparator = 0;
 
 struct TrayMenuItem {
-  int command;  // kCmdSeparator for a separator
+  int command;       // kCmdSeparator for a separator
   const char* text;  // UTF-8
 };
 
