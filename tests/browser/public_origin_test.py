@@ -375,7 +375,8 @@ def run_case(browser, case, work, token):
                         text_of(browser, "signature"), text_of(browser, "certificate"),
                         text_of(browser, "answers") + text_of(browser, "status"))
         browser.load("https://%s/example.html" % SITES[0])
-        browser.wait("document.getElementById('sign') && (document.getElementById('pin').value = %s, "
+        # Once the page's module has run (it sets the button's handler).
+        browser.wait("document.getElementById('sign')?.onclick && (document.getElementById('pin').value = %s, "
                      "document.getElementById('text').value = %s, document.getElementById('sign').click(), true)"
                      % (json.dumps(PIN), json.dumps(TEXT)))
         browser.wait("document.getElementById('out').textContent !== ''")
