@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the agent (Release) and runs it in the
-# foreground, the way a desktop session would start it. Stop it with Ctrl+C.
+# foreground, the way a desktop session would start it, with the demo page
+# served beside it. Stop it with Ctrl+C. A restart from the tray menu starts
+# a successor agent; this script, and the demo page, stay until no agent it
+# started runs any more.
+#   VORLINK_AGENT=path/to/vorlink45 ./run.sh    runs that build instead (tests)
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DVORLINK_BUILD_TESTS=OFF -DVORLINK_BUILD_BENCH=OFF >/dev/null
-cmake --build build/release
+agent_exe=${VORLINK_AGENT:-}
+if [ -z "$agent_exe" ]; then
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DVORLINK_BUILD_TESTS=OFF -DVORLINK_BUILD_BENCH=OFF >/dev/null
+  cmake --build build/release
+  agent_exe=build/release/bin/vorlink45
+fi
+agent_exe=$(readlink -f "$agent_exe")
 
 # A demo token for trying the agent without a card, unless the user keeps
 # SoftHSM2 tokens of their own (SOFTHSM2_CONF or a per-user SoftHSM2
@@ -19,27 +28,56 @@ if [ "${VORLINK_DEMO_TOKEN:-1}" != 0 ] && [ -z "${SOFTHSM2_CONF:-}" ] &&
   export SOFTHSM2_CONF=$demo/softhsm2.conf
 fi
 
+page_server="" bus=""
+# The agents this script started: the first one, and the successor that
+# each restart from the tray starts (the same executable, this user's).
+agents() {
+  local p
+  for p in $(pgrep -u "$(id -u)" -x vorlink45 || true); do
+    [ "$(readlink "/proc/$p/exe" 2>/dev/null)" = "$agent_exe" ] && echo "$p"
+  done
+  return 0
+}
+stop_agents() {
+  local p
+  for p in $(agents); do kill -TERM "$p" 2>/dev/null || true; done
+}
+cleanup() {
+  stop_agents
+  [ -n "$page_server" ] && kill "$page_server" 2>/dev/null
+  [ -n "$bus" ] && kill "$bus" 2>/dev/null
+  return 0
+}
+trap stop_agents INT TERM HUP
+trap cleanup EXIT
+
 # Module scripts do not load from file:// pages, so the demo page is served
-# on loopback for as long as the agent runs.
+# on loopback for as long as an agent runs.
 demo_port=48280
 if python3 -c "import socket,sys; socket.socket().bind(('127.0.0.1',$demo_port))" 2>/dev/null; then
   python3 -m http.server --bind 127.0.0.1 --directory web "$demo_port" >/dev/null 2>&1 &
   page_server=$!
-  (while kill -0 $$ 2>/dev/null; do sleep 2; done; kill "$page_server") &
   echo "Demo page: http://127.0.0.1:$demo_port/demo.html"
 fi
 
-agent=(build/release/bin/vorlink45 "$@")
+agent=("$agent_exe" "$@")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running with Qt's offscreen platform and without a tray icon (NOTRAY)."
   export QT_QPA_PLATFORM=offscreen
   agent+=(NOTRAY)
 fi
+# A session bus of this script's, so that a successor agent still has it.
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  echo "No session bus: running under dbus-run-session."
-  agent=(dbus-run-session -- "${agent[@]}")
+  echo "No session bus: starting one for the agent."
+  address=$(dbus-daemon --session --fork --print-address=1 --print-pid=3 3>"${TMPDIR:-/tmp}/vorlink-run-bus.$$")
+  bus=$(cat "${TMPDIR:-/tmp}/vorlink-run-bus.$$")
+  rm -f "${TMPDIR:-/tmp}/vorlink-run-bus.$$"
+  export DBUS_SESSION_BUS_ADDRESS=$address
 fi
 echo "The agent serves https://localhost:48200/ (or 48201, 48202 when taken)."
 echo "Its log is in ${XDG_STATE_HOME:-$HOME/.local/state}/Vorlink."
-echo "Try: curl --cacert ${XDG_DATA_HOME:-$HOME/.local/share}/vorlink/identity/ca.pem https://localhost:48200/"
-exec "${agent[@]}"
+echo "Try: curl --cacert ${XDG_DATA_HOME:-$HOME/.local/share}/vorlink/identity/ca.pem -d 'InitDLL=PKCS11' https://127.0.0.1:48200/ORVA"
+"${agent[@]}" &
+wait $! || true
+# A restart from the tray leaves a successor running: wait for it too.
+while [ -n "$(agents)" ]; do sleep 1; done

@@ -12,6 +12,9 @@ packages=(
   wrk python3                            # the request benchmark and test helpers
   libnss3-tools                          # certutil: browser trust in NSS databases
   qt6-base-dev qt6-svg-dev libqt6svg6    # desktop layer: widgets, D-Bus, the SVG icon
+  qt6-tools-dev qt6-l10n-tools           # window texts in other languages: lrelease and its CMake functions
+  xvfb trayer xdotool xclip x11-utils    # desktop tests on a real X server with a tray
+  imagemagick                            # finds Chromium's permission question on the test's screen
   dbus python3-dbus fonts-wqy-microhei   # a private session bus and a signal emitter for tests; a CJK font
   libp11-kit-dev p11-kit                 # the bundled component: PKCS#11 headers and the proxy module
   softhsm2 opensc                        # a software token for the demo and tests; pkcs11-tool

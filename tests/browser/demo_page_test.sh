@@ -5,6 +5,7 @@
 #   demo_page_test.sh AGENT_BINARY SOURCE_DIR CASE
 # CASE: sign-attached, sign-detached (the page signs, openssl verifies),
 # wrong-pin (the page shows the component's error words, signs nothing),
+# no-pin (the page asks for the PIN instead of sending an empty one),
 # client (web/vorlink.js cases, and discovery of the real agent).
 set -uo pipefail
 agent_bin=$1 src=$2 case_name=$3
@@ -131,6 +132,14 @@ case "$case_name" in
     grep -q 'Login(••••)||0||[1-9][0-9]*||error [1-9]' <<<"$words" || fail "the Login row does not show an error number: $words"
     grep -q 654321 <<<"$words" && fail "the page shows the PIN"
     grep -q CKR_PIN_INCORRECT <<<"$(element status)" || fail "no error words for the wrong PIN: $(element status)"
+    ;;
+  no-pin)
+    # "Do all steps" with no PIN typed stops before Login: on a real card an
+    # empty PIN would cost a try.
+    open_page "$(demo_url "" 0)"
+    [ "$(element status state)" = failed ] || fail "the page went on without a PIN: $(element status)"
+    grep -q 'type the PIN first' <<<"$(element status)" || fail "the page does not ask for the PIN: $(element status)"
+    grep -q 'Login(' <<<"$(element answers)" && fail "the page sent Login without a PIN: $(element answers)"
     ;;
   client)
     open_page "http://127.0.0.1:$page_port/vorlink_client_test.html?ports=$closed_port,$page_port,$agent_port"

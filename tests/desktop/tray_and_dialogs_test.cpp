@@ -8,9 +8,12 @@
 #include "desktop/ui/about_dialog.h"
 #include "desktop/ui/agent_icon.h"
 #include "desktop/ui/file_selection_dialog.h"
+#include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
 #include "desktop/ui/tray_menu.h"
 #include "desktop/ui/ui_thread.h"
+#include "desktop/ui/window_language.h"
+#include "log/log_line_store.h"
 
 namespace vorlink {
 namespace {
@@ -58,6 +61,31 @@ TEST(AgentIcon, RendersAtTraySizes) {
 TEST(AboutBox, ShowsProductAndVersion) {
   CAboutDlg about;
   EXPECT_EQ(about.VersionText(), "NESTO Zanthe - 4.5.23.1 版");
+}
+
+// The windows follow the desktop locale: English for English, the
+// Traditional Chinese they are written in for Chinese and everything else.
+TEST(WindowLanguage, EnglishForEnglishDesktopsChineseOtherwise) {
+  const QStringList chinese = {"自訂選項 ...", "顯示執行記錄", "版本說明", "", "重新啟動", "", "結束"};
+  const QStringList english = {"Custom options ...", "Show execution log", "About", "", "Restart", "", "Exit"};
+  struct Case {
+    const char* locale;
+    bool english;
+  };
+  const Case cases[] = {{"en_US", true},  {"en_GB", true}, {"zh_TW", false}, {"zh_CN", false},
+                        {"de_DE", false}, {"C", false},    {"en_AU", true}};
+  WindowLanguage language;
+  for (const auto& c : cases) {
+    EXPECT_EQ(language.Use(QLocale(c.locale)), c.english ? "en" : "zh_TW") << c.locale;
+    CSystemTray tray;
+    QStringList texts;
+    for (QAction* action : tray.menu()->actions()) texts << action->text();
+    EXPECT_EQ(texts, c.english ? english : chinese) << c.locale;
+    LogLineStore lines;
+    EXPECT_EQ(CShowLogDialog(lines).windowTitle(), c.english ? "Execution log" : "作業記錄檢視") << c.locale;
+    EXPECT_EQ(CAboutDlg().VersionText(), c.english ? "NESTO Zanthe - version 4.5.23.1" : "NESTO Zanthe - 4.5.23.1 版");
+  }
+  language.Use(QLocale("zh_TW"));  // the other tests expect the source texts
 }
 
 TEST(FileDialog, WithoutADisplayAnswersAsCancelled) { EXPECT_EQ(SelectFileDialog(""), QString()); }

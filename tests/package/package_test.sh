@@ -146,7 +146,12 @@ if command -v lintian >/dev/null; then
   echo "lintian ($(elapsed "$start")):"
   sed 's/^/  /' "$work/lintian"
   ! grep -q '^E:' "$work/lintian" || fail "lintian reports errors"
+  # The default maintainer address and the licence file are ones lintian accepts.
+  ! grep -E 'malformed-contact|bogus-mail-host|mail-address-loops-or-bounces|no-phrase|copyright' "$work/lintian" ||
+    fail "lintian finds fault with the maintainer or the copyright file"
 fi
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/$pkg/copyright | grep -qx 'License: Expat' ||
+  fail "the copyright file does not state the MIT (Expat) licence"
 
 # --- install -------------------------------------------------------------
 start=$(now_ms)

@@ -1,7 +1,9 @@
 // Renders the agent's windows under Qt's offscreen platform and saves them
-// as PNG files for the documentation:
+// as PNG files for the documentation, in each window language:
 //   make_screenshots OUTPUT_DIR
-// The log viewer holds the lines of a real request through the agent.
+// writes log-viewer.png, about.png, tray-menu.png (Traditional Chinese)
+// and the same with -en (English). The log viewer holds the lines of a
+// real request through the agent.
 
 #include <httplib.h>
 
@@ -14,6 +16,7 @@
 #include "desktop/ui/about_dialog.h"
 #include "desktop/ui/show_log_dialog.h"
 #include "desktop/ui/system_tray.h"
+#include "desktop/ui/window_language.h"
 #include "host/agent_host.h"
 #include "host/headless_window.h"
 #include "log/log_line_store.h"
@@ -51,17 +54,22 @@ int main(int argc, char** argv) {
   client.Post("/ORVA", {{"Origin", "https://bank.example"}}, "DLLToken=1&ExecMethod=GetVersion", "text/plain");
   client.Post("/ORVA", {{"Origin", "https://bank.example"}}, "InitDLL=PKCS11", "text/plain");
 
-  CShowLogDialog viewer(host.log_lines());
-  viewer.resize(900, 520);
-  Save(viewer, out + "/log-viewer.png");
+  WindowLanguage language;
+  for (const auto& [locale, suffix] : {std::pair{"zh_TW", ""}, std::pair{"en_US", "-en"}}) {
+    language.Use(QLocale(locale));
+    CShowLogDialog viewer(host.log_lines());
+    viewer.resize(900, 520);
+    Save(viewer, out + "/log-viewer" + suffix + ".png");
 
-  CAboutDlg about;
-  Save(about, out + "/about.png");
+    CAboutDlg about;
+    Save(about, out + "/about" + suffix + ".png");
 
-  CSystemTray tray;
-  tray.menu()->popup(QPoint(0, 0));
-  QApplication::processEvents();
-  tray.menu()->grab().save(out + "/tray-menu.png");
+    CSystemTray tray;
+    tray.menu()->popup(QPoint(0, 0));
+    QApplication::processEvents();
+    tray.menu()->grab().save(out + "/tray-menu" + suffix + ".png");
+    tray.menu()->hide();
+  }
   host.Shutdown();
   std::filesystem::remove_all(logs);
   return 0;

@@ -9,6 +9,7 @@
 
 #include "desktop/app/main_frame.h"
 #include "desktop/ui/about_dialog.h"
+#include "desktop/ui/window_language.h"
 #include "platform/process/agent_process.h"
 #include "platform/process/executable_path.h"
 #include "platform/process/stop_watchdog.h"
@@ -50,6 +51,8 @@ int CVorlink45::Run(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   app.setApplicationName("Vorlink45");
+  WindowLanguage language;
+  language.Use(QLocale::system());
 
   AgentHostOptions options;
   options.files.executable = executable;

@@ -100,14 +100,13 @@ void CMainFrame::OnCommand(int id) {
       break;
     case kCmdAbout: emit aboutRequested(); break;
     case kCmdRestart:
-      if (Confirm(QStringLiteral(
-                      "注意 !\n執行中網頁(或程式), 將無法繼續作業, 需要重新進入網頁, 才能繼續, 確定要重新啟動嗎?"),
-                  QStringLiteral("重新啟動"))) {
+      if (Confirm(tr("注意 !\n執行中網頁(或程式), 將無法繼續作業, 需要重新進入網頁, 才能繼續, 確定要重新啟動嗎?"),
+                  tr("重新啟動"))) {
         Close(true);
       }
       break;
     case kCmdExit:
-      if (Confirm(QStringLiteral("注意 !\n執行中網頁(或程式), 將無法作業, 確定要結束嗎?"), QStringLiteral("結束"))) {
+      if (Confirm(tr("注意 !\n執行中網頁(或程式), 將無法作業, 確定要結束嗎?"), tr("結束"))) {
         Close(false);
       }
       break;

@@ -10,14 +10,14 @@
 namespace vorlink {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("關於 Vorlink45"));
+  setWindowTitle(tr("關於 Vorlink45"));
   auto* icon = new QLabel(this);
   icon->setPixmap(LoadAgentIcon().pixmap(40, 40));
-  version_ = new QLabel(QStringLiteral("NESTO Zanthe - 4.5.23.1 版"), this);
+  version_ = new QLabel(tr("NESTO Zanthe - 4.5.23.1 版"), this);
   version_->setObjectName("versionText");
-  auto* notice = new QLabel(QStringLiteral("網頁使用智慧卡與 PKCS#11 憑證的本機中介程式"), this);
+  auto* notice = new QLabel(tr("網頁使用智慧卡與 PKCS#11 憑證的本機中介程式"), this);
   auto* buttons = new QDialogButtonBox(this);
-  buttons->addButton(QStringLiteral("確定"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  buttons->addButton(tr("確定"), QDialogButtonBox::AcceptRole)->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
   auto* layout = new QGridLayout(this);

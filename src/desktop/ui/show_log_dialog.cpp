@@ -12,16 +12,16 @@
 namespace vorlink {
 
 CShowLogDialog::CShowLogDialog(LogLineStore& lines, QWidget* parent) : QDialog(parent), lines_(lines) {
-  setWindowTitle(QStringLiteral("作業記錄檢視"));
+  setWindowTitle(tr("作業記錄檢視"));
   setWindowFlag(Qt::WindowStaysOnTopHint);
   resize(640, 380);
 
   text_ = new QPlainTextEdit(this);
   text_->setReadOnly(true);
   text_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  auto* copy = new QPushButton(QStringLiteral("複製"), this);
-  clear_ = new QPushButton(QStringLiteral("清除記錄"), this);
-  auto* close = new QPushButton(QStringLiteral("關閉"), this);
+  auto* copy = new QPushButton(tr("複製"), this);
+  clear_ = new QPushButton(tr("清除記錄"), this);
+  auto* close = new QPushButton(tr("關閉"), this);
   close->setDefault(true);
   connect(copy, &QPushButton::clicked, this, &CShowLogDialog::Copy);
   connect(clear_, &QPushButton::clicked, this, &CShowLogDialog::Clear);

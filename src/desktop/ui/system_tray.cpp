@@ -13,7 +13,7 @@ CSystemTray::CSystemTray(QObject* parent) : QObject(parent), menu_(new QMenu) {
       menu_->addSeparator();
       continue;
     }
-    QAction* action = menu_->addAction(QString::fromUtf16(item.text));
+    QAction* action = menu_->addAction(tr(item.text));
     action->setData(item.command);
     const int id = item.command;
     connect(action, &QAction::triggered, this, [this, id] { emit command(id); });
