@@ -151,6 +151,10 @@ async function probePort(fetch, url, options) {
     }
   }
   if (first.timedOut) return { kind: Reason.NO_ANSWER, detail: `no answer within ${options.timeoutMs} ms` };
+  // The request may settle before the status object hears of the user's
+  // answer (Firefox under load): ask the browser afresh before taking a
+  // Block for a question closed without an answer.
+  if (first.asked && undecided(options.permission)) options.permission = await options.requery();
   if (first.asked && undecided(options.permission)) {
     return { kind: Reason.UNANSWERED, detail: `the browser's question was closed after ${first.waitedMs} ms` };
   }
@@ -280,8 +284,13 @@ export class Vorlink {
     storage = undefined,
   } = {}) {
     if (!ports.length) throw new VorlinkError("no ports to look for the agent on");
-    const permission = await localNetworkPermission(permissions);
-    const options = { permission, timeoutMs, signal, onPrompt: once(onPrompt) };
+    const options = {
+      permission: await localNetworkPermission(permissions),
+      requery: () => localNetworkPermission(permissions),
+      timeoutMs,
+      signal,
+      onPrompt: once(onPrompt),
+    };
     const tried = [];
     for (const port of ports) {
       const url = `https://${host}:${port}/`;
@@ -289,9 +298,9 @@ export class Vorlink {
       if (found.agent) return new Vorlink(url, { fetch, storage });
       tried.push({ port, ...found });
       // Refused by the browser: every other port would be refused alike.
-      if (permission?.state === "denied" || found.kind === Reason.UNANSWERED) break;
+      if (options.permission?.state === "denied" || found.kind === Reason.UNANSWERED) break;
     }
-    throw notFound(host, ports, tried, permission, secureContext);
+    throw notFound(host, ports, tried, options.permission, secureContext);
   }
 
   // The agent's address. A DllToken belongs to this agent: the client

@@ -144,7 +144,8 @@ case "$case_name" in
   client)
     open_page "http://127.0.0.1:$page_port/vorlink_client_test.html?ports=$closed_port,$page_port,$agent_port"
     element results
-    [ "$(element results state)" = passed ] || fail "vorlink.js cases failed"
+    [ "$(element results state)" = passed ] ||
+      fail "vorlink.js cases failed: state '$(element results state)', $(wc -c <"$work/dom.html") bytes of page"
     ;;
   *) fail "unknown case $case_name" ;;
 esac
