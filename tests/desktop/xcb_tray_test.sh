@@ -85,9 +85,16 @@ echo "icon docked at $icon_x,$icon_y"
 
 # Opens the tray menu and walks it with the keyboard: Down moves over the
 # disabled first item.
+menu_shown() { [ "$(xdotool search --onlyvisible --class vorlink45 2>/dev/null | wc -l)" -ge 2 ]; }
 menu() {
-  xdotool mousemove "$icon_x" "$icon_y" click 3
-  until_ok test "$(xdotool search --onlyvisible --class vorlink45 | wc -l)" -ge 2 || fail "the menu did not open"
+  # A slow agent (a sanitizer build) may miss a click that comes before it
+  # handles its icon's events: click again until the menu shows.
+  local _
+  for _ in $(seq 15); do
+    xdotool mousemove "$icon_x" "$icon_y" click 3
+    for _ in $(seq 40); do menu_shown && break 2; sleep 0.1; done
+  done
+  menu_shown || fail "the menu did not open"
   xdotool key "$@"
 }
 # The agent's visible window titled exactly $1 (compared here: xdotool's
