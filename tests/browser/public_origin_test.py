@@ -237,7 +237,7 @@ class Browser:
             return self.driver.js(expression)
         return self.driver.js("return " + expression)
 
-    def wait(self, expression, seconds=60):
+    def wait(self, expression, seconds=60, what="the page did not finish"):
         for _ in range(seconds * 10):
             try:
                 if self.value(expression):
@@ -245,7 +245,7 @@ class Browser:
             except RuntimeError:
                 pass  # still loading
             time.sleep(0.1)
-        fail("the page did not finish: %s" % self.value("document.body ? document.body.innerText.slice(0, 800) : ''"))
+        fail("%s: %s" % (what, self.value("document.body ? document.body.innerText.slice(0, 800) : ''")))
 
     def prompt(self, answer=None):
         if self.name == "chromium":
@@ -408,8 +408,14 @@ def run_case(browser, case, work, token):
         for site, answer, wait, expected in answers[browser.name]:
             if answer == "allow" and browser.name == "firefox":
                 browser.driver.new_tab()
+            loaded = time.monotonic()
             browser.load(connect_url(site, [""]))
-            time.sleep(wait)
+            # The question is up once the page says so (a loaded machine can
+            # take more than a second to get there); then the answer waits
+            # until `wait` seconds after the load.
+            browser.wait("(r => r && r.dataset.state === 'running' && r.dataset.prompted === 'yes')"
+                         "(document.getElementById('result'))", 20, "connect() never said the browser is asking")
+            time.sleep(max(0.0, wait - (time.monotonic() - loaded)))
             state = browser.value("[document.getElementById('result').dataset.state, document.getElementById('result').dataset.prompted]")
             if state != ["running", "yes"]:
                 fail("after %d s of the question connect() is %s, prompted %s: %s" % (wait, state[0], state[1], text_of(browser, "result")))
