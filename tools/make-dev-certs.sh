@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Makes the development certificate authority and localhost server
-# certificate, for tests, and writes them under resources/:
+# certificate, for tests, and writes the public parts under resources/ and
+# the server key beside the tests:
 #   resources/localhost.cert.der  server certificate, DER (compiled in as
 #                                 resource 311: the manifest key's source)
-#   resources/localhost.key.der   its private key, DER PKCS#8 (tests read it
+#   tests/support/old-identity/localhost.key.der
+#                                 its private key, DER PKCS#8 (tests read it
 #                                 from the source tree; never compiled in)
 #   resources/ORVA.crt            the CA certificate (compiled in to recognise
 #                                 the trust earlier versions installed)
@@ -12,7 +14,9 @@
 # can issue further certificates under this CA.
 set -euo pipefail
 
-out="${1:-$(cd "$(dirname "$0")/.." && pwd)/resources}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="${1:-$root/resources}"
+key_out="${2:-$root/tests/support/old-identity}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 days=3650
@@ -58,8 +62,8 @@ openssl x509 -req -sha256 -days "$days" -in "$work/server.csr" \
   -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial "0x$(openssl rand -hex 7)" \
   -extfile "$work/server.cnf" -extensions server_ext -out "$work/server.pem" 2>/dev/null
 
-mkdir -p "$out"
+mkdir -p "$out" "$key_out"
 openssl x509 -in "$work/server.pem" -outform DER -out "$out/localhost.cert.der"
-openssl pkcs8 -topk8 -nocrypt -in "$work/server.key" -outform DER -out "$out/localhost.key.der"
+openssl pkcs8 -topk8 -nocrypt -in "$work/server.key" -outform DER -out "$key_out/localhost.key.der"
 cp "$work/ca.pem" "$out/ORVA.crt"
-echo "wrote $out/localhost.cert.der, $out/localhost.key.der and $out/ORVA.crt"
+echo "wrote $out/localhost.cert.der, $out/ORVA.crt and $key_out/localhost.key.der"

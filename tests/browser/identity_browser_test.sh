@@ -100,7 +100,7 @@ start_old_key_server() {  # on 48200 when free, else a free port
   old_port=48200
   port_free "$old_port" || old_port=$(free_port)
   openssl x509 -inform DER -in "$src/resources/localhost.cert.der" -out "$work/old.pem"
-  openssl pkey -inform DER -in "$src/resources/localhost.key.der" -out "$work/old.key"
+  openssl pkey -inform DER -in "$src/tests/support/old-identity/localhost.key.der" -out "$work/old.key"
   python3 "$src/tests/browser/old_key_server.py" "$old_port" "$work/old.pem" "$work/old.key" "$work/old.log" "$label" \
     >"$work/old.out" 2>&1 &
   pids+=($!)

@@ -13,7 +13,7 @@ std::vector<std::uint8_t> Resource(int id) {
 }
 
 std::vector<std::uint8_t> DevelopmentKey() {
-  const std::string bytes = ReadFileText(SourcePath("resources/localhost.key.der"));
+  const std::string bytes = ReadFileText(SourcePath("tests/support/old-identity/localhost.key.der"));
   return {bytes.begin(), bytes.end()};
 }
 

@@ -22,7 +22,7 @@
 namespace vorlink::test {
 
 std::vector<std::uint8_t> Resource(int id);
-// The development server certificate's key (resources/localhost.key.der),
+// The development server certificate's key (tests/support/old-identity/localhost.key.der),
 // read from the source tree: no program compiles it in.
 std::vector<std::uint8_t> DevelopmentKey();
 

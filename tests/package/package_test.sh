@@ -97,10 +97,10 @@ grep -q '^l.* \./usr/bin/vorlink45 -> \.\./lib/vorlink45/vorlink45$' "$work/cont
 awk '$2 != "root/root" { print; bad = 1 } END { exit bad }' "$work/contents" || fail "files not owned by root"
 
 # Nothing private ships: no PEM private key in any file, and not the old
-# development key (resources/localhost.key.der) in any form.
+# development key (tests/support/old-identity/localhost.key.der) in any form.
 mkdir "$work/tree"
 dpkg-deb -x "$deb" "$work/tree" || fail "dpkg-deb -x"
-python3 - "$work/tree" "$(dirname "$0")/../../resources/localhost.key.der" <<'PY' || fail "the package holds a private key"
+python3 - "$work/tree" "$(dirname "$0")/../support/old-identity/localhost.key.der" <<'PY' || fail "the package holds a private key"
 import base64, os, sys
 tree, key_file = sys.argv[1:]
 key = open(key_file, "rb").read()
