@@ -5,6 +5,7 @@
 # cross-origin POST and a preflighted one).
 #   browser_trust_test.sh AGENT_BINARY firefox|chromium MODE expect-trust|expect-refusal
 set -uo pipefail
+. "$(dirname "$0")/../support/agent_test_lib.sh"
 agent_bin=$1 browser=$2 mode=$3 expectation=$4
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -27,26 +28,13 @@ cleanup() {
 trap cleanup EXIT
 export HOME=$work/home
 mkdir -p "$HOME"
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 agent_port=$(free_port)
 page_port=$(free_port)
 report=$work/report.txt
 
 if [ "$browser" = firefox ]; then
   profile=$HOME/.mozilla/firefox/test.default
-  mkdir -p "$(dirname "$profile")"
-  timeout 60 "$exe" --headless -CreateProfile "test $profile" >/dev/null 2>&1
-  # Keep Firefox quiet on a closed network.
-  cat >"$profile/user.js" <<'PREFS'
-user_pref("browser.shell.checkDefaultBrowser", false);
-user_pref("app.update.enabled", false);
-user_pref("network.captive-portal-service.enabled", false);
-user_pref("network.connectivity-service.enabled", false);
-user_pref("datareporting.policy.dataSubmissionEnabled", false);
-user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
-user_pref("browser.aboutwelcome.enabled", false);
-user_pref("network.lna.enabled", false);
-PREFS
+  make_quiet_firefox_profile "$exe" "$profile"
 fi
 
 agent_out=$work/agent.out

@@ -8,6 +8,7 @@
 # no-pin (the page asks for the PIN instead of sending an empty one),
 # client (web/vorlink.js cases, and discovery of the real agent).
 set -uo pipefail
+. "$(dirname "$0")/../support/agent_test_lib.sh"
 agent_bin=$1 src=$2 case_name=$3
 text='Pay 100 to Alice & Bob + 5% 同意'
 pin=123456
@@ -28,7 +29,6 @@ fail() {
   tail -n 40 "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null
   exit 1
 }
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_STATE_HOME=$work/state XDG_DATA_HOME=$work/data
 export QT_QPA_PLATFORM=offscreen
@@ -45,12 +45,7 @@ DBUS_SESSION_BUS_ADDRESS=$(cat "$work/bus.address")
 export DBUS_SESSION_BUS_ADDRESS
 "$agent_bin" notray >"$work/agent.out" 2>&1 &
 pids+=($!)
-agent_port=""
-for _ in $(seq 100); do
-  agent_port=$(grep -ho 'https 服務已經啟動, port = (int)[0-9]*' "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null | grep -o '[0-9]*$')
-  [ -n "$agent_port" ] && break
-  sleep 0.1
-done
+agent_port=$(wait_for_agent_port)
 [ -n "$agent_port" ] || fail "the agent did not start (are 48200-48202 all taken?)"
 # The agent imports the user's authority into the NSS database Chromium
 # reads (here the XDG one) on its trust thread; Chromium reads that

@@ -15,6 +15,7 @@
 #   new-profile      (firefox) a profile made and started while the agent
 #                    runs reaches the agent within seconds, without restart
 set -uo pipefail
+. "$(dirname "$0")/../support/agent_test_lib.sh"
 agent_bin=$1 src=$2 browser=$3 case_name=$4
 text='Pay 100 to Alice'
 pin=123456
@@ -48,7 +49,6 @@ fail() {
   tail -n 20 "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null
   exit 1
 }
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 port_free() { python3 -c 'import socket,sys
 for f,a in ((socket.AF_INET,"127.0.0.1"),(socket.AF_INET6,"::1")):
   s=socket.socket(f); s.setsockopt(socket.SOL_SOCKET,socket.SO_REUSEADDR,1); s.bind((a,int(sys.argv[1]))); s.close()' "$1" 2>/dev/null; }
@@ -61,27 +61,13 @@ chmod 700 "$XDG_RUNTIME_DIR"
 
 # --- a profile for the browser -----------------------------------------------
 profile=$HOME/.mozilla/firefox/test.default
-make_firefox_profile() {
-  mkdir -p "$(dirname "$profile")"
-  timeout 60 "$exe" --headless -CreateProfile "test $profile" >/dev/null 2>&1
-  cat >"$profile/user.js" <<'PREFS'
-user_pref("browser.shell.checkDefaultBrowser", false);
-user_pref("app.update.enabled", false);
-user_pref("network.captive-portal-service.enabled", false);
-user_pref("network.connectivity-service.enabled", false);
-user_pref("datareporting.policy.dataSubmissionEnabled", false);
-user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
-user_pref("browser.aboutwelcome.enabled", false);
-user_pref("network.lna.enabled", false);
-PREFS
-}
 
 # What an earlier version left: ORVA_SSLCA in the browser's database, and
 # (Firefox) exception entries for the old certificate.
 install_old_trust() {
   local db
   if [ "$browser" = firefox ]; then
-    make_firefox_profile
+    make_quiet_firefox_profile "$exe" "$profile"
     db=$profile
     old_fp=$(openssl x509 -inform DER -in "$src/resources/localhost.cert.der" -noout -fingerprint -sha256 | cut -d= -f2)
     for p in 48200 48201 48202; do printf 'localhost:%s\tOID.2.16.840.1.101.3.4.2.1\t%s\tU\tAAAA\r\n' "$p" "$old_fp"; done \
@@ -115,12 +101,7 @@ start_agent() {
   dbus-run-session -- "$agent_bin" notray >"$work/agent.out" 2>&1 &
   local session=$!
   pids+=("$session")
-  agent_port=""
-  for _ in $(seq 100); do
-    agent_port=$(grep -ho 'https 服務已經啟動, port = (int)[0-9]*' "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null | grep -o '[0-9]*$')
-    [ -n "$agent_port" ] && break
-    sleep 0.1
-  done
+  agent_port=$(wait_for_agent_port)
   agent_pid=$(pgrep -P "$session" -x "$(basename "$agent_bin")")
   [ -n "$agent_port" ] || fail "the agent did not start"
   ca=$HOME/.local/share/vorlink/identity/ca.pem
@@ -197,7 +178,7 @@ case "$case_name" in
     start_site
     # No Firefox existed when the agent started; the profile is made and
     # used at once, as a first start of Firefox does.
-    make_firefox_profile
+    make_quiet_firefox_profile "$exe" "$profile"
     open_page "mode=reach&ports=$agent_port&tries=30"
     [ "$(field url)" = "https://localhost:$agent_port/" ] || fail "the new profile never reached the agent: $result"
     [ "$(nicknames "$profile")" = "$ca_name" ] || fail "the profile trusts: $(nicknames "$profile")"

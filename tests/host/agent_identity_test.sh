@@ -11,6 +11,7 @@
 #            name constraints and path length 0
 #   agent_identity_test.sh AGENT_BINARY SOURCE_DIR CASE
 set -uo pipefail
+. "$(dirname "$0")/../support/agent_test_lib.sh"
 agent=$1 src=$2 case_name=$3
 work=$(mktemp -d)
 agent_pid=""
@@ -30,12 +31,7 @@ nicknames() { certutil -L -d "sql:$1" 2>/dev/null | tail -n +5 | sed -E 's/ +[^ 
 start_agent() {
   dbus-run-session -- "$agent" notray >"$work/agent.out" 2>&1 &
   local session=$!
-  port=""
-  for _ in $(seq 100); do
-    port=$(grep -ho 'https 服務已經啟動, port = (int)[0-9]*' "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null | grep -o '[0-9]*$')
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
+  port=$(wait_for_agent_port)
   agent_pid=$(pgrep -P "$session" -x "$(basename "$agent")")
   [ -n "$port" ] || fail "the agent did not start"
 }

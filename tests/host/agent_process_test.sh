@@ -5,6 +5,7 @@
 # The client trusts the user's own authority, where the agent keeps it.
 #   agent_process_test.sh AGENT_BINARY
 set -uo pipefail
+. "$(dirname "$0")/../support/agent_test_lib.sh"
 agent=$1
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
@@ -14,12 +15,7 @@ fail() { echo "FAIL: $*"; cat "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null; exit 1; }
 
 dbus-run-session -- "$agent" notray >"$work/first.out" 2>&1 &
 first=$!
-port=""
-for _ in $(seq 100); do
-  port=$(grep -ho 'https 服務已經啟動, port = (int)[0-9]*' "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null | grep -o '[0-9]*$')
-  [ -n "$port" ] && break
-  sleep 0.1
-done
+port=$(wait_for_agent_port)
 [ -n "$port" ] || fail "the agent did not start"
 ca=$HOME/.local/share/vorlink/identity/ca.pem
 

@@ -7,6 +7,7 @@
 # call waiting on its modal dialog, SIGINT), hup-after-wait (BeginAnimate,
 # EndAnimate, SIGHUP), killed (SIGKILL: the hosts end with the agent).
 set -uo pipefail
+. "$(dirname "$0")/../support/agent_test_lib.sh"
 agent=$1 case_name=$2
 work=$(mktemp -d)
 pids=()
@@ -35,12 +36,7 @@ export DBUS_SESSION_BUS_ADDRESS
 "$agent" notray >"$work/agent.out" 2>&1 &
 agent_pid=$!
 pids+=("$agent_pid")
-port=""
-for _ in $(seq 100); do
-  port=$(grep -ho 'https 服務已經啟動, port = (int)[0-9]*' "$XDG_STATE_HOME"/Vorlink/* 2>/dev/null | grep -o '[0-9]*$')
-  [ -n "$port" ] && break
-  sleep 0.1
-done
+port=$(wait_for_agent_port)
 [ -n "$port" ] || fail "the agent did not start"
 
 call() { curl -s --max-time "${2:-10}" --cacert "$XDG_DATA_HOME/vorlink/identity/ca.pem" -H 'Origin: https://page.example' -d "$1" "https://localhost:$port/"; }
