@@ -6,6 +6,7 @@
 #   browser_trust_test.sh AGENT_BINARY firefox|chromium MODE expect-trust|expect-refusal
 set -uo pipefail
 . "$(dirname "$0")/../support/agent_test_lib.sh"
+enter_private_network "$@"
 agent_bin=$1 browser=$2 mode=$3 expectation=$4
 here=$(cd "$(dirname "$0")" && pwd)
 

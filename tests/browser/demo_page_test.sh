@@ -9,6 +9,7 @@
 # client (web/vorlink.js cases, and discovery of the real agent).
 set -uo pipefail
 . "$(dirname "$0")/../support/agent_test_lib.sh"
+enter_private_network "$@"
 agent_bin=$1 src=$2 case_name=$3
 text='Pay 100 to Alice & Bob + 5% 同意'
 pin=123456

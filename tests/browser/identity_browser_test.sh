@@ -16,6 +16,7 @@
 #                    runs reaches the agent within seconds, without restart
 set -uo pipefail
 . "$(dirname "$0")/../support/agent_test_lib.sh"
+enter_private_network "$@"
 agent_bin=$1 src=$2 browser=$3 case_name=$4
 text='Pay 100 to Alice'
 pin=123456

@@ -10,17 +10,14 @@ set -uo pipefail
 agent_bin=$1 src=$2 locale=$3 viewer_title=$4 restart_title=$5
 
 skip() { echo "SKIP: $*"; exit 77; }
-for tool in Xvfb trayer xdotool xclip xwininfo curl unshare; do
+for tool in Xvfb trayer xdotool xclip xwininfo curl; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
-# Its own network and process namespaces: run.sh's ports (48200, 48280),
-# the X server's abstract socket and the agent processes it looks for are
-# the test's alone.
-if [ -z "${VORLINK_XCB_NS:-}" ]; then
-  [ "$(id -u)" -eq 0 ] || skip "namespaces need root"
-  VORLINK_XCB_NS=1 exec unshare -n -m -p -f --mount-proc "$0" "$@"
-fi
-ip link set lo up
+# Its own network, mount and process namespaces: no packet leaves the
+# machine, and run.sh's ports (48200, 48280), the X server's abstract socket
+# and the agent processes it looks for are the test's alone.
+. "$src/tests/support/agent_test_lib.sh"
+enter_private_network --pid "$@"
 
 work=$(mktemp -d)
 pids=() runner=""

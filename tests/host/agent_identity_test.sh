@@ -12,6 +12,7 @@
 #   agent_identity_test.sh AGENT_BINARY SOURCE_DIR CASE
 set -uo pipefail
 . "$(dirname "$0")/../support/agent_test_lib.sh"
+enter_private_network "$@"
 agent=$1 src=$2 case_name=$3
 work=$(mktemp -d)
 agent_pid=""

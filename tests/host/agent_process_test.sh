@@ -6,6 +6,7 @@
 #   agent_process_test.sh AGENT_BINARY
 set -uo pipefail
 . "$(dirname "$0")/../support/agent_test_lib.sh"
+enter_private_network "$@"
 agent=$1
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

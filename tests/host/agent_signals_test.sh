@@ -8,6 +8,7 @@
 # EndAnimate, SIGHUP), killed (SIGKILL: the hosts end with the agent).
 set -uo pipefail
 . "$(dirname "$0")/../support/agent_test_lib.sh"
+enter_private_network "$@"
 agent=$1 case_name=$2
 work=$(mktemp -d)
 pids=()

@@ -33,3 +33,14 @@ user_pref("browser.aboutwelcome.enabled", false);
 user_pref("network.lna.enabled", false);
 PREFS
 }
+
+# Runs the calling script again inside private_network.sh (no packet leaves
+# the machine), unless it already runs there. Call it first, with "$@":
+#   enter_private_network "$@"          or, for a process namespace too,
+#   enter_private_network --pid "$@"
+enter_private_network() {
+  [ "${VORLINK_PRIVATE_NETWORK:-}" = 1 ] && return 0
+  local pid=()
+  if [ "${1:-}" = --pid ]; then pid=(--pid); shift; fi
+  exec "$(dirname "${BASH_SOURCE[0]}")/private_network.sh" "${pid[@]}" bash "$0" "$@"
+}
