@@ -19,6 +19,10 @@ namespace {
 // must not hold the trust thread (or the agent's shutdown) for long.
 constexpr std::chrono::seconds kCertutilTimeout{10};
 
+// A profile whose database refuses the import this often is left alone
+// until the next start.
+constexpr int kMostProfileTries = 5;
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
@@ -83,10 +87,11 @@ void BrowserTrustInstaller::TrustProfile(const fs::path& profile) {
   // An override file that is empty or unreadable: the profile is not ours
   // to touch (as before), and is not tried again until the next start.
   const bool usable = UpdateOverrideFile(log_, profile, entries_, stale);
-  trusted_profiles_.insert(profile);
-  if (!usable) return;
-  if (const auto certutil = FindCertutil(settings_.nss_tools_folder)) {
-    TrustNssDatabase(log_, run_, *certutil, profile, trust_);
+  const auto certutil = FindCertutil(settings_.nss_tools_folder);
+  const bool done = !usable || !certutil || TrustNssDatabase(log_, run_, *certutil, profile, trust_);
+  if (done || ++tries_[profile] >= kMostProfileTries) {
+    trusted_profiles_.insert(profile);
+    tries_.erase(profile);
   }
 }
 

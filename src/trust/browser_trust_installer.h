@@ -7,6 +7,7 @@
 // identities and versions put there (nss_database_trust.h).
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,8 +39,13 @@ class BrowserTrustInstaller {
 
   // Every location there is now. With no Firefox at all, one ERROR line.
   void InstallEverywhere();
-  // Firefox profiles that have appeared since: only those not yet trusted.
+  // Firefox profiles that have appeared since: only those not yet trusted,
+  // and those whose import failed and may be tried again.
   void InstallNewProfiles();
+  // True while a profile whose import failed waits to be tried again: a
+  // Firefox making its first profile holds the new database for a moment,
+  // and certutil fails on it. Each profile is tried a few times at most.
+  bool HasProfilesToRetry() const { return !tries_.empty(); }
   // The folders in which a new Firefox profile would show: each profile
   // root, or where one does not exist yet, its nearest existing folder
   // inside the home.
@@ -55,6 +61,7 @@ class BrowserTrustInstaller {
   std::vector<std::string> entries_;  // the override entries, one per port
   std::string fingerprint_, retired_fingerprint_;
   std::set<std::filesystem::path> trusted_profiles_;
+  std::map<std::filesystem::path, int> tries_;  // profiles whose import failed -> tries so far
 };
 
 }  // namespace vorlink

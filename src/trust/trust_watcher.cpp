@@ -13,6 +13,8 @@ namespace {
 // and after five seconds at most.
 constexpr std::chrono::milliseconds kQuiet{1000};
 constexpr std::chrono::seconds kMostSettle{5};
+// A profile whose import failed is tried again after this long.
+constexpr std::chrono::milliseconds kRetryAfter{2000};
 
 }  // namespace
 
@@ -45,7 +47,13 @@ void TrustWatcher::Run() {
   if (!watch.valid()) return;
   for (;;) {
     watch.WatchOnly(installer_.WatchFolders());
-    if (watch.WaitForChange(std::chrono::milliseconds(-1), stop_fd_) == Wait::kStopped) return;
+    const auto idle = installer_.HasProfilesToRetry() ? kRetryAfter : std::chrono::milliseconds(-1);
+    const Wait first = watch.WaitForChange(idle, stop_fd_);
+    if (first == Wait::kStopped) return;
+    if (first == Wait::kTimedOut) {
+      installer_.InstallNewProfiles();
+      continue;
+    }
     const auto settle_end = std::chrono::steady_clock::now() + kMostSettle;
     for (;;) {
       watch.WatchOnly(installer_.WatchFolders());  // a new root may have appeared

@@ -211,6 +211,32 @@ TEST_F(FirefoxTrustTest, EachProfileGetsItsOwnNewFileAndImportButOtherFoldersDoN
   EXPECT_FALSE(fs::exists(home_.path() / ".pki")) << "never made beside the XDG database";
 }
 
+// A Firefox making its first profile holds the new database for a moment:
+// certutil fails on it, and the profile is tried again, a few times at most.
+TEST_F(FirefoxTrustTest, AProfileWhoseDatabaseRefusedTheImportIsTriedAgainAFewTimes) {
+  const struct {
+    int refusals;
+    int passes;
+    bool imported;
+    bool still_waiting;
+  } cases[] = {{1, 2, true, false}, {4, 5, true, false}, {99, 5, false, false}, {99, 3, false, true}};
+  for (const auto& c : cases) {
+    const auto profile = Profile("p" + std::to_string(c.refusals) + "-" + std::to_string(c.passes));
+    int refusals = c.refusals;
+    commands_.clear();
+    BrowserTrustInstaller installer(log_, trust_, settings_, [&](const platform::Command& cmd) {
+      commands_.push_back(cmd);
+      const bool refuse = cmd[1] == "-N" && cmd.back() == Db(profile) && refusals-- > 0;
+      return platform::CommandOutput{refuse ? 1 : 0, ""};
+    });
+    for (int pass = 0; pass < c.passes; ++pass) installer.InstallNewProfiles();
+    const auto imports = Imports();
+    EXPECT_EQ(std::count(imports.begin(), imports.end(), Db(profile)), c.imported ? 1 : 0) << c.refusals;
+    EXPECT_EQ(installer.HasProfilesToRetry(), c.still_waiting) << c.refusals;
+    fs::remove_all(profile);
+  }
+}
+
 TEST_F(FirefoxTrustTest, ExistingFilesLoseStaleLinesAndGetOnlyTheMissingEntries) {
   const auto complete = Profile("complete"), partial = Profile("partial"), empty = Profile("empty"),
              upgraded = Profile("upgraded");
