@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real agent as a user starts it on a machine without a desktop: it
 # serves, a second start in the same session ends at once and silently,
-# and SIGTERM runs the shutdown order.
+# SIGTERM runs the shutdown order, and a start without D-Bus says why it
+# does not run.
 # The client trusts the user's own authority, where the agent keeps it.
 #   agent_process_test.sh AGENT_BINARY
 set -uo pipefail
@@ -23,7 +24,15 @@ ca=$HOME/.local/share/vorlink/identity/ca.pem
 answer=$(curl -sS --max-time 10 --cacert "$ca" -d 'DLLToken=1&ExecMethod=GetVersion' "https://localhost:$port/" 2>&1)
 [ "$answer" = "||-1||沒有找到指定的 DllToken, 無法執行||" ] || fail "unexpected answer: $answer (port $port, CA $(ls -l "$ca" 2>&1))"
 
-lines_before=$(cat "$XDG_STATE_HOME"/Vorlink/* | wc -l)
+# The first agent's trust thread logs on its own time: count once the log
+# has been still for half a second.
+lines_before=-1
+for _ in $(seq 40); do
+  now=$(cat "$XDG_STATE_HOME"/Vorlink/* | wc -l)
+  [ "$now" = "$lines_before" ] && break
+  lines_before=$now
+  sleep 0.5
+done
 timeout 10 "$agent" notray || fail "the second instance did not end cleanly"
 lines_after=$(cat "$XDG_STATE_HOME"/Vorlink/* | wc -l)
 [ "$lines_before" = "$lines_after" ] || fail "the second instance wrote to the log"
@@ -33,4 +42,14 @@ pkill -TERM -f "^$agent notray" || fail "could not signal the agent"
 for _ in $(seq 50); do pgrep -f "^$agent notray" >/dev/null || break; sleep 0.1; done
 pgrep -f "^$agent notray" >/dev/null && fail "the agent did not end after SIGTERM"
 grep -q 'sslServer 服務已停止' "$XDG_STATE_HOME"/Vorlink/* || fail "no shutdown line"
+
+# With no D-Bus at all (no session bus; the system bus pointed at nothing)
+# the agent cannot learn when the session locks: it says so on standard
+# error and exits 1, instead of ending silently with 0.
+status=0
+env -u DBUS_SESSION_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-such-bus" \
+  timeout 20 "$agent" notray >"$work/no-bus.out" 2>&1 || status=$?
+[ "$status" = 1 ] || fail "without D-Bus the agent exited $status: $(cat "$work/no-bus.out")"
+grep -q 'not started: no D-Bus session or system bus answers' "$work/no-bus.out" ||
+  fail "no reason on standard error: $(cat "$work/no-bus.out")"
 echo PASS
