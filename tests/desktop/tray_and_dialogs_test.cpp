@@ -13,6 +13,7 @@
 #include "desktop/ui/tray_menu.h"
 #include "desktop/ui/ui_thread.h"
 #include "desktop/ui/window_language.h"
+#include "host/tray_tooltip.h"
 #include "log/log_line_store.h"
 
 namespace vorlink {
@@ -44,7 +45,7 @@ TEST(TrayMenu, ItemsSendTheirCommands) {
 
 TEST(TrayIcon, TooltipIsCutTo127Characters) {
   CSystemTray tray;
-  const QString tip = "NESTO Zanthe - (vorlink45.exe) - 版本 : 4.5.23.1";
+  const QString tip = QString::fromStdString(TrayTooltip());
   ASSERT_TRUE(tray.CreateTrayIcon(tip, LoadAgentIcon()));
   EXPECT_EQ(tray.tooltip(), tip);
   tray.CreateTrayIcon(QString(200, 'x'), LoadAgentIcon());
@@ -84,6 +85,10 @@ TEST(WindowLanguage, EnglishForEnglishDesktopsChineseOtherwise) {
     LogLineStore lines;
     EXPECT_EQ(CShowLogDialog(lines).windowTitle(), c.english ? "Execution log" : "作業記錄檢視") << c.locale;
     EXPECT_EQ(CAboutDlg().VersionText(), c.english ? "NESTO Zanthe - version 4.5.23.1" : "NESTO Zanthe - 4.5.23.1 版");
+    EXPECT_EQ(CAboutDlg().windowTitle(), c.english ? "About NESTO Zanthe" : "關於 NESTO Zanthe");
+    // The tooltip names the product as the About box does, and no program file.
+    tray.CreateTrayIcon(QString::fromStdString(TrayTooltip()), LoadAgentIcon());
+    EXPECT_EQ(tray.tooltip(), c.english ? "NESTO Zanthe - version 4.5.23.1" : "NESTO Zanthe - 版本 : 4.5.23.1");
   }
   language.Use(QLocale("zh_TW"));  // the other tests expect the source texts
 }

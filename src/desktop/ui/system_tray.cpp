@@ -36,7 +36,7 @@ bool CSystemTray::CreateTrayIcon(const QString& tooltip, const QIcon& icon) {
     connect(icon_, &QSystemTrayIcon::activated, this, &CSystemTray::OnActivated);
   }
   icon_->setIcon(icon);
-  icon_->setToolTip(tooltip.left(kMaxTooltip));
+  icon_->setToolTip(tr(tooltip.toUtf8().constData()).left(kMaxTooltip));
   icon_->setContextMenu(menu_);
   icon_->show();
   return true;
