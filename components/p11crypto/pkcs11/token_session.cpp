@@ -181,6 +181,11 @@ CK_RV TokenSession::FindPrivateKey(const Bytes& id, CK_OBJECT_HANDLE& key) {
   return CKR_OK;
 }
 
+bool TokenSession::WantsPinEachUse(CK_OBJECT_HANDLE key) {
+  Bytes value;
+  return Attribute(key, CKA_ALWAYS_AUTHENTICATE, value) == CKR_OK && value.size() == 1 && value[0] == CK_TRUE;
+}
+
 bool TokenSession::HasMechanism(CK_MECHANISM_TYPE mechanism) {
   const auto known = mechanisms_.find(mechanism);
   if (known != mechanisms_.end()) return known->second;

@@ -63,6 +63,8 @@ class TokenSession {
 
   CK_RV Certificates(std::vector<TokenCertificate>& out);
   CK_RV FindPrivateKey(const Bytes& id, CK_OBJECT_HANDLE& key);
+  // A key marked CKA_ALWAYS_AUTHENTICATE: the PIN again before each use.
+  bool WantsPinEachUse(CK_OBJECT_HANDLE key);
   bool HasMechanism(CK_MECHANISM_TYPE mechanism);
   CK_RV Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const Bytes& data, Bytes& signature);
   CK_RV Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM& mechanism, const Bytes& data, Bytes& plain);
