@@ -320,12 +320,17 @@ def card_out(ctx):
     ctx.kept["out"] = token
 
 
-def card_back(ctx):
-    one, token = ctx.cards["one"], ctx.kept.pop("out")
-    one.insert()
-    card_stack.wait_until(lambda: ctx.call(token, "Select_slot", one.name) == 0, QUICK, "Select_slot answers 0")
+def back_and_signing(ctx, card, token):
+    """The card in its reader again (if it is not): the same DllToken
+    chooses it, logs in and signs."""
+    card.insert()
+    card_stack.wait_until(lambda: ctx.call(token, "Select_slot", card.name) == 0, QUICK, "Select_slot answers 0")
     ctx.expect(token, "Login", [PIN], 0)
-    ctx.sign_and_verify(token, one.certificate_pem(), one.ca_pem)
+    ctx.sign_and_verify(token, card.certificate_pem(), card.ca_pem)
+
+
+def card_back(ctx):
+    back_and_signing(ctx, ctx.cards["one"], ctx.kept.pop("out"))
 
 
 def swapped_unseen(ctx):
@@ -336,10 +341,7 @@ def swapped_unseen(ctx):
     token = ctx.session(one.name)
     ctx.sign_and_verify(token, one.certificate_pem(), one.ca_pem)
     one.remove()
-    one.insert()
-    card_stack.wait_until(lambda: ctx.call(token, "Select_slot", one.name) == 0, QUICK, "Select_slot answers 0")
-    ctx.expect(token, "Login", [PIN], 0)
-    ctx.sign_and_verify(token, one.certificate_pem(), one.ca_pem)
+    back_and_signing(ctx, one, token)
 
 
 def pcscd_restarted(ctx):
@@ -353,9 +355,7 @@ def pcscd_restarted(ctx):
         check(code != 0 or method == "Enumerate_slots", "%s answered 0 without pcscd" % method)
     ctx.sign_and_verify(soft, os.path.join(ctx.soft, "user.pem"), os.path.join(ctx.soft, "ca.pem"))
     ctx.restart_pcscd()
-    ctx.expect(token, "Select_slot", [one.name], 0)
-    ctx.expect(token, "Login", [PIN], 0)
-    ctx.sign_and_verify(token, one.certificate_pem(), one.ca_pem)
+    back_and_signing(ctx, one, token)
 
 
 def doctor(ctx):
