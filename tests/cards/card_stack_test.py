@@ -519,6 +519,9 @@ def main():
             print("SKIP: %s is not installed" % table)
             sys.exit(77)
     enter_namespace()
+    if not os.path.isdir(card_stack.PCSCD_RUN) and not os.access(os.path.dirname(card_stack.PCSCD_RUN), os.W_OK):
+        print("SKIP: %s is missing and cannot be made (run as root, or install pcscd)" % card_stack.PCSCD_RUN)
+        sys.exit(77)
     work = tempfile.mkdtemp(prefix="vorlink-cards.")
     ctx = Context(agent_binary, src, work)
     server = None

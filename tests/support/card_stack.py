@@ -43,6 +43,7 @@ def bind_private_pcscd_folder(folder):
         raise RuntimeError("the card stack runs only inside tests/support/private_network.sh")
     os.makedirs(folder, exist_ok=True)
     # The mount point itself; pcscd's package makes it too on a real system.
+    # Without it, and not root, there is nothing to bind over.
     os.makedirs(PCSCD_RUN, exist_ok=True)
     subprocess.run(["mount", "--bind", folder, PCSCD_RUN], check=True)
 
