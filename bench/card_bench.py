@@ -28,6 +28,7 @@ import tempfile
 import time
 
 SRC = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SRC, "tests", "support"))
 
 import card_stack  # noqa: E402

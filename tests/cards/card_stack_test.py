@@ -24,6 +24,7 @@ import traceback
 import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "browser"))
 
