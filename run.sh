@@ -52,13 +52,27 @@ trap stop_agents INT TERM HUP
 trap cleanup EXIT
 
 # Module scripts do not load from file:// pages, so the demo page is served
-# on loopback for as long as an agent runs.
+# on loopback for as long as an agent runs. Whether the port is free is
+# known only once the server has bound it (a last run's connections in
+# TIME_WAIT do not stop it; another program listening there does), so the
+# server is started and then asked for the page.
 demo_port=48280
-if python3 -c "import socket,sys; socket.socket().bind(('127.0.0.1',$demo_port))" 2>/dev/null; then
-  python3 -m http.server --bind 127.0.0.1 --directory web "$demo_port" >/dev/null 2>&1 &
-  page_server=$!
+demo_log=$(mktemp "${TMPDIR:-/tmp}/vorlink-demo-page.XXXXXX")
+python3 -m http.server --bind 127.0.0.1 --directory web "$demo_port" >"$demo_log" 2>&1 &
+page_server=$!
+for _ in $(seq 50); do
+  kill -0 "$page_server" 2>/dev/null || break
+  curl -sf -o /dev/null "http://127.0.0.1:$demo_port/demo.html" && break
+  sleep 0.1
+done
+if kill -0 "$page_server" 2>/dev/null; then
   echo "Demo page: http://127.0.0.1:$demo_port/demo.html"
+else
+  page_server=""
+  echo "Demo page: not served: port $demo_port on 127.0.0.1 is taken by another program" \
+    "($(tail -n 1 "$demo_log")); see who with: ss -ltnp 'sport = :$demo_port'" >&2
 fi
+rm -f "$demo_log"
 
 agent=("$agent_exe" "$@")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

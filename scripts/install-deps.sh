@@ -17,7 +17,10 @@ packages=(
   imagemagick                            # finds Chromium's permission question on the test's screen
   dbus python3-dbus fonts-wqy-microhei   # a private session bus and a signal emitter for tests; a CJK font
   libp11-kit-dev p11-kit                 # the bundled component: PKCS#11 headers and the proxy module
+  libpcsclite-dev                        # --doctor lists card readers and cards through pcscd
   softhsm2 opensc                        # a software token for the demo and tests; pkcs11-tool
+  opensc-pkcs11 pcscd vsmartcard-vpcd    # card tests: the card module, a pcscd per test, the virtual reader
+  python3-cryptography                   # card tests: the virtual card's keys, certificates and signatures
   dpkg-dev lintian                       # the Debian package: dpkg-shlibdeps for Depends; its checks
 )
 

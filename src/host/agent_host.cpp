@@ -76,44 +76,44 @@ void AgentHost::StartBrowserTrust() {
   trust_->Start();
 }
 
-std::string AgentHost::TrayTooltip() const { return vorlink::TrayTooltip(options_.files.executable); }
+std::string AgentHost::TrayTooltip() const { return vorlink::TrayTooltip(); }
 
 bool AgentHost::CreateWindowSequence(FrameWindow& window) {
   const auto& resources = *options_.files.resources;
-  if (!window.CreateFrame()) {
-    log_.LogError("建立 主視窗失敗");
+  // Each failure writes its one ERROR line and keeps the reason in words
+  // for the person who started the agent.
+  const auto fail = [this](const char* line, std::string why) {
+    if (line) log_.LogError(line);
+    start_failure_ = std::move(why);
     return false;
-  }
+  };
+  if (!window.CreateFrame()) return fail("建立 主視窗失敗", "the main window could not be created");
   if (!window.RegisterSessionNotifications()) {
-    log_.LogError("Register Session Notification Failed!");
-    return false;
+    return fail("Register Session Notification Failed!",
+                "no D-Bus session or system bus answers, so the agent cannot learn when the desktop session "
+                "locks; start it inside a desktop session (or under dbus-run-session)");
   }
-  if (!LoadLocalhostResource(log_, resources, platform::kIdrLocalCert, "IDR_LOCAL_CERT", certificate_)) return false;
+  if (!LoadLocalhostResource(log_, resources, platform::kIdrLocalCert, "IDR_LOCAL_CERT", certificate_)) {
+    return fail(nullptr, "the program's embedded certificate cannot be read (a damaged installation)");
+  }
   if (!identity_) {
     log_.LogDebug("使用者 https 憑證", identity_problem_);
-    log_.LogError("建立使用者 https 憑證失敗 !");
-    return false;
+    return fail("建立使用者 https 憑證失敗 !", "the user's https identity cannot be made or read in " +
+                                                   identity_folder_.string() + " (" + identity_problem_ + ")");
   }
   if (!verifier_.SetVerificationKey(certificate_)) {
-    log_.LogError("設定 DLL 檔驗證金鑰失敗 !");
-    return false;
+    return fail("設定 DLL 檔驗證金鑰失敗 !", "the module manifest's verification key cannot be read");
   }
-  if (!window.CreateLogDialog()) {
-    log_.LogError("建立 作業記錄 視窗失敗");
-    return false;
-  }
+  if (!window.CreateLogDialog()) return fail("建立 作業記錄 視窗失敗", "the log viewer could not be created");
   viewer_.Attach(&window);
   log_.SetViewer(&viewer_);
-  if (!window.CreateTrayIcon(TrayTooltip())) {
-    log_.LogError("建立 TrayIcon 視窗失敗");
-    return false;
-  }
+  if (!window.CreateTrayIcon(TrayTooltip()))
+    return fail("建立 TrayIcon 視窗失敗", "the tray icon could not be created");
   log_.LogDebug("Zanthe程式", options_.files.executable.filename().string());
   log_.LogDebug("版號", EncodeUtf8(messages::kAgentVersion));
   log_.LogDebug("IsProcessElevated()", platform::IsProcessElevated());
   if (!server_.InstallIdentity(*identity_)) {
-    log_.LogError("設定 https 憑證失敗 !");
-    return false;
+    return fail("設定 https 憑證失敗 !", "the https server does not accept the user's identity");
   }
   server_.RegisterRoutes(services_->endpoint());
   server_.Start();
@@ -123,8 +123,9 @@ bool AgentHost::CreateWindowSequence(FrameWindow& window) {
   window.StartSweepTimer(kSweepIntervalMs);
   log_.LogDebug("啟動 timer 檢查, 間隔(分鐘)", kSweepIntervalMs / 60000);
   if (!server_.IsRunning()) {
-    log_.LogError("https 服務啟動失敗");
-    return false;
+    std::string ports;
+    for (int port : options_.ports) ports += (ports.empty() ? "" : ", ") + std::to_string(port);
+    return fail("https 服務啟動失敗", "none of the ports " + ports + " on localhost can be listened on");
   }
   return true;
 }

@@ -39,6 +39,9 @@ class AgentHost {
   // has written its one ERROR line. The host calls `window` until Shutdown()
   // (which destruction runs), so the window must live at least that long.
   bool CreateWindowSequence(FrameWindow& window);
+  // Why CreateWindowSequence failed, in words for the person who started
+  // the agent; empty while it has not failed.
+  const std::string& start_failure() const { return start_failure_; }
 
   // Session change codes (host/session_change.h): lock, unlock, anything
   // else only logged.
@@ -74,6 +77,7 @@ class AgentHost {
   HttpsServerHost server_;
   std::int32_t idle_timeout_minutes_ = 0;
   bool shut_down_ = false;
+  std::string start_failure_;
 };
 
 }  // namespace vorlink

@@ -5,8 +5,6 @@
 
 namespace vorlink {
 
-std::string TrayTooltip(const std::filesystem::path& executable) {
-  return "NESTO Zanthe - (" + executable.stem().string() + ".exe) - 版本 : " + EncodeUtf8(messages::kAgentVersion);
-}
+std::string TrayTooltip() { return "NESTO Zanthe - 版本 : " + EncodeUtf8(messages::kAgentVersion); }
 
 }  // namespace vorlink

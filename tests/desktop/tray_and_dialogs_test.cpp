@@ -13,6 +13,7 @@
 #include "desktop/ui/tray_menu.h"
 #include "desktop/ui/ui_thread.h"
 #include "desktop/ui/window_language.h"
+#include "host/tray_tooltip.h"
 #include "log/log_line_store.h"
 
 namespace vorlink {
@@ -44,7 +45,7 @@ TEST(TrayMenu, ItemsSendTheirCommands) {
 
 TEST(TrayIcon, TooltipIsCutTo127Characters) {
   CSystemTray tray;
-  const QString tip = "NESTO Zanthe - (vorlink45.exe) - 版本 : 4.5.23.1";
+  const QString tip = QString::fromStdString(TrayTooltip());
   ASSERT_TRUE(tray.CreateTrayIcon(tip, LoadAgentIcon()));
   EXPECT_EQ(tray.tooltip(), tip);
   tray.CreateTrayIcon(QString(200, 'x'), LoadAgentIcon());
@@ -84,6 +85,10 @@ TEST(WindowLanguage, EnglishForEnglishDesktopsChineseOtherwise) {
     LogLineStore lines;
     EXPECT_EQ(CShowLogDialog(lines).windowTitle(), c.english ? "Execution log" : "作業記錄檢視") << c.locale;
     EXPECT_EQ(CAboutDlg().VersionText(), c.english ? "NESTO Zanthe - version 4.5.23.1" : "NESTO Zanthe - 4.5.23.1 版");
+    EXPECT_EQ(CAboutDlg().windowTitle(), c.english ? "About NESTO Zanthe" : "關於 NESTO Zanthe");
+    // The tooltip names the product as the About box does, and no program file.
+    tray.CreateTrayIcon(QString::fromStdString(TrayTooltip()), LoadAgentIcon());
+    EXPECT_EQ(tray.tooltip(), c.english ? "NESTO Zanthe - version 4.5.23.1" : "NESTO Zanthe - 版本 : 4.5.23.1");
   }
   language.Use(QLocale("zh_TW"));  // the other tests expect the source texts
 }
@@ -123,6 +128,8 @@ TEST(UiThread, WorkersGetTheUiThreadsAnswerAndGiveUpWhenStopping) {
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 
 #include "desktop/ui/show_log_dialog.h"
 #include "log/log_line_store.h"
@@ -165,6 +172,36 @@ TEST(LogViewer, ShowsTheCollectedLinesAndClearsThem) {
   viewer.show();
   viewer.close();  // closing hides; the text stays
   EXPECT_EQ(viewer.Text(), "one");
+}
+
+// New lines keep the newest in view, unless the user scrolled up to read:
+// then the view stays on the line the user is reading.
+TEST(LogViewer, FollowsTheNewestLineUntilTheUserScrollsUp) {
+  struct Case {
+    const char* name;
+    int scroll_to;  // -1: left at the bottom
+    bool at_bottom_after;
+  };
+  const Case cases[] = {
+      {"left at the bottom", -1, true}, {"scrolled to the top", 0, false}, {"scrolled up", 20, false}};
+  for (const Case& c : cases) {
+    LogLineStore lines;
+    CShowLogDialog viewer(lines);
+    viewer.show();
+    for (int i = 1; i <= 80; ++i) lines.AddLogLine("entry " + std::to_string(i));
+    viewer.Refresh();
+    QScrollBar* bar = viewer.text_view()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << c.name;
+    EXPECT_EQ(bar->value(), bar->maximum()) << c.name;
+    if (c.scroll_to >= 0) bar->setValue(c.scroll_to);
+    for (int i = 81; i <= 90; ++i) lines.AddLogLine("entry " + std::to_string(i));
+    viewer.Refresh();
+    if (c.at_bottom_after) {
+      EXPECT_EQ(bar->value(), bar->maximum()) << c.name;
+    } else {
+      EXPECT_EQ(bar->value(), c.scroll_to) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ TEST_F(AgentHostTest, CreationWritesItsLinesInOrderAndServes) {
       "DEBUG - 啟動 timer 檢查, 間隔(分鐘) = (int)30",
   };
   EXPECT_EQ(Lines(), expected);
-  EXPECT_EQ(window_.tooltip, "NESTO Zanthe - (vorlink45.exe) - 版本 : 4.5.23.1");
+  EXPECT_EQ(window_.tooltip, "NESTO Zanthe - 版本 : 4.5.23.1");
   EXPECT_EQ(window_.timer_ms, 1800000);
   EXPECT_TRUE(host.server().IsRunning());
 }

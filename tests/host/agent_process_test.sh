@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real agent as a user starts it on a machine without a desktop: it
 # serves, a second start in the same session ends at once and silently,
-# and SIGTERM runs the shutdown order.
+# SIGTERM runs the shutdown order, and a start without D-Bus says why it
+# does not run.
 # The client trusts the user's own authority, where the agent keeps it.
 #   agent_process_test.sh AGENT_BINARY
 set -uo pipefail
@@ -36,4 +37,14 @@ pkill -TERM -f "^$agent notray" || fail "could not signal the agent"
 for _ in $(seq 50); do pgrep -f "^$agent notray" >/dev/null || break; sleep 0.1; done
 pgrep -f "^$agent notray" >/dev/null && fail "the agent did not end after SIGTERM"
 grep -q 'sslServer 服務已停止' "$XDG_STATE_HOME"/Vorlink/* || fail "no shutdown line"
+
+# With no D-Bus at all (no session bus; the system bus pointed at nothing)
+# the agent cannot learn when the session locks: it says so on standard
+# error and exits 1, instead of ending silently with 0.
+status=0
+env -u DBUS_SESSION_BUS_ADDRESS DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-such-bus" \
+  timeout 20 "$agent" notray >"$work/no-bus.out" 2>&1 || status=$?
+[ "$status" = 1 ] || fail "without D-Bus the agent exited $status: $(cat "$work/no-bus.out")"
+grep -q 'not started: no D-Bus session or system bus answers' "$work/no-bus.out" ||
+  fail "no reason on standard error: $(cat "$work/no-bus.out")"
 echo PASS

@@ -10,11 +10,14 @@
 
 namespace p11crypto {
 
-// Records a PKCS#11 failure of `what` and returns its CKR_ value.
+// Records a PKCS#11 failure of `what` and returns its CKR_ value; when the
+// chosen token has gone from its slot meanwhile, CKR_TOKEN_NOT_PRESENT
+// with words that say so.
 std::int32_t FailCkr(ComponentState& state, CK_RV rv, const std::string& what);
 
 // The token session with an open session on the chosen token, or null after
-// recording why there is none (kNotInitialized or kNoTokenSelected).
+// recording why there is none (kNotInitialized, kNoTokenSelected, or
+// CKR_TOKEN_NOT_PRESENT when the token is out of its slot).
 TokenSession* SessionOrFail(ComponentState& state, std::int32_t& code);
 
 // Overwrites a secret (a PIN, a key) before its memory is given back.

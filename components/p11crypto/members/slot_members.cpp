@@ -18,6 +18,15 @@ constexpr int kEnumerateSlotsResult = 3;
 constexpr const char* kModuleNotAllowedMessage =
     "the module is neither registered with p11-kit nor allowed by the administrator";
 
+// What the token says about wrong PINs, only when it says something: a
+// page reads it after a wrong PIN (160) to warn before the card locks.
+std::string PinState(CK_FLAGS flags) {
+  if (flags & CKF_USER_PIN_LOCKED) return ",\"pinState\":\"locked\"";
+  if (flags & CKF_USER_PIN_FINAL_TRY) return ",\"pinState\":\"finalTry\"";
+  if (flags & CKF_USER_PIN_COUNT_LOW) return ",\"pinState\":\"countLow\"";
+  return "";
+}
+
 std::string TokensAsJson(const std::vector<TokenInfo>& tokens) {
   std::string json = "[";
   for (size_t i = 0; i < tokens.size(); ++i) {
@@ -26,17 +35,21 @@ std::string TokensAsJson(const std::vector<TokenInfo>& tokens) {
             ",\"serial\":" + JsonString(t.serial) + ",\"manufacturer\":" + JsonString(t.manufacturer) +
             ",\"model\":" + JsonString(t.model) +
             ",\"loginRequired\":" + ((t.flags & CKF_LOGIN_REQUIRED) ? "true" : "false") +
-            ",\"pinPad\":" + ((t.flags & CKF_PROTECTED_AUTHENTICATION_PATH) ? "true" : "false") + "}";
+            ",\"pinPad\":" + ((t.flags & CKF_PROTECTED_AUTHENTICATION_PATH) ? "true" : "false") + PinState(t.flags) +
+            "}";
   }
   return json + "]";
 }
 
-// A token by its index in the last enumeration, else by label, else by serial.
-const TokenInfo* FindToken(const std::vector<TokenInfo>& tokens, const std::string& wanted) {
+bool IsIndex(const std::vector<TokenInfo>& tokens, const std::string& wanted) {
   char* end = nullptr;
   const long index = std::strtol(wanted.c_str(), &end, 10);
-  if (!wanted.empty() && *end == '\0' && index >= 0 && static_cast<size_t>(index) < tokens.size())
-    return &tokens[index];
+  return !wanted.empty() && *end == '\0' && index >= 0 && static_cast<size_t>(index) < tokens.size();
+}
+
+// A token by its index in the last enumeration, else by label, else by serial.
+const TokenInfo* FindToken(const std::vector<TokenInfo>& tokens, const std::string& wanted) {
+  if (IsIndex(tokens, wanted)) return &tokens[std::strtol(wanted.c_str(), nullptr, 10)];
   for (const TokenInfo& t : tokens) {
     if (t.label == wanted) return &t;
   }
@@ -69,9 +82,17 @@ std::int32_t EnumerateSlots(ComponentState& state) {
 std::int32_t SelectSlot(ComponentState& state, const std::string& wanted) {
   if (!state.token) return Fail(state, kNotInitialized, "Initialize has not loaded a PKCS#11 module");
   if (state.token->tokens().empty()) state.token->Enumerate();
+  const bool by_index = IsIndex(state.token->tokens(), wanted);
   const TokenInfo* token = FindToken(state.token->tokens(), wanted);
+  CK_RV rv = token ? state.token->Select(*token) : CKR_TOKEN_NOT_PRESENT;
+  // A label or a serial names a token wherever it is now: a card put in
+  // after the last list, or back into another reader, is looked for in a
+  // new one. An index means the last list the page saw, so it is not.
+  if (rv != CKR_OK && !by_index && state.token->Enumerate() == CKR_OK) {
+    token = FindToken(state.token->tokens(), wanted);
+    if (token) rv = state.token->Select(*token);
+  }
   if (!token) return Fail(state, kTokenNotFound, "no token matches \"" + wanted + "\"");
-  const CK_RV rv = state.token->Select(*token);
   return rv == CKR_OK ? Succeed(state) : FailCkr(state, rv, "C_OpenSession");
 }
 

@@ -30,14 +30,22 @@ std::int32_t ChosenCertificate(ComponentState& state, TokenCertificate& out) {
   if (!state.chosen_certificate.empty()) {
     return Fail(state, kCertificateNotFound, "the certificate chosen by getCardCert is no longer on the token");
   }
-  out = certificates.front();
-  for (TokenCertificate& certificate : certificates) {
+  // A key that wants the PIN again before each use (a PIV card's signature
+  // key) needs a login per operation, which the component does not make:
+  // one that works after Login comes first.
+  const TokenCertificate* usable = &certificates.front();
+  bool visible = false;
+  for (const TokenCertificate& certificate : certificates) {
     CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
-    if (state.token->FindPrivateKey(certificate.id, key) == CKR_OK) {
-      out = std::move(certificate);
+    if (state.token->FindPrivateKey(certificate.id, key) != CKR_OK) continue;
+    if (!state.token->WantsPinEachUse(key)) {
+      usable = &certificate;
       break;
     }
+    if (!visible) usable = &certificate;
+    visible = true;
   }
+  out = *usable;
   return kOk;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The certificate and private key that token work uses: the certificate
 // getCardCert chose, else the first certificate on the token whose private
-// key the session can see (which needs a login), else the first one.
+// key the session can see (which needs a login) and signs without the PIN
+// again before each use, else the first whose key it can see, else the
+// first one.
 
 #include <cstdint>
 

@@ -33,13 +33,20 @@ void TokenSession::CloseSession() {
 
 CK_RV TokenSession::Enumerate() {
   tokens_.clear();
-  CK_ULONG count = 0;
-  CK_RV rv = (*module_)->C_GetSlotList(CK_TRUE, nullptr, &count);
+  std::vector<CK_SLOT_ID> slots;
+  CK_RV rv = CKR_BUFFER_TOO_SMALL;
+  // A reader or card that comes between the count and the list makes the
+  // list longer than counted: count again.
+  for (int attempt = 0; attempt < 3 && rv == CKR_BUFFER_TOO_SMALL; ++attempt) {
+    CK_ULONG count = 0;
+    rv = (*module_)->C_GetSlotList(CK_TRUE, nullptr, &count);
+    if (rv != CKR_OK) return rv;
+    if (count == 0) return CKR_OK;  // a list call with no room would be a count call
+    slots.resize(count);
+    rv = (*module_)->C_GetSlotList(CK_TRUE, slots.data(), &count);
+    slots.resize(count);
+  }
   if (rv != CKR_OK) return rv;
-  std::vector<CK_SLOT_ID> slots(count);
-  rv = (*module_)->C_GetSlotList(CK_TRUE, slots.data(), &count);
-  if (rv != CKR_OK) return rv;
-  slots.resize(count);
   for (CK_SLOT_ID slot : slots) {
     CK_TOKEN_INFO info{};
     if ((*module_)->C_GetTokenInfo(slot, &info) != CKR_OK || !(info.flags & CKF_TOKEN_INITIALIZED)) continue;
@@ -52,7 +59,14 @@ CK_RV TokenSession::Enumerate() {
 
 CK_RV TokenSession::Select(const TokenInfo& token) {
   CloseSession();
-  CK_RV rv = (*module_)->C_OpenSession(token.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session_);
+  // Asking for the slot first makes a card module look at its reader again,
+  // so a card pulled and put back since the module last looked is taken up
+  // afresh instead of through its old, dead connection.
+  CK_SLOT_INFO slot{};
+  CK_RV rv = (*module_)->C_GetSlotInfo(token.slot, &slot);
+  if (rv != CKR_OK) return rv;
+  if (!(slot.flags & CKF_TOKEN_PRESENT)) return CKR_TOKEN_NOT_PRESENT;
+  rv = (*module_)->C_OpenSession(token.slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session_);
   if (rv == CKR_TOKEN_WRITE_PROTECTED) {
     rv = (*module_)->C_OpenSession(token.slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session_);
   }
@@ -64,11 +78,25 @@ CK_RV TokenSession::Select(const TokenInfo& token) {
   return CKR_OK;
 }
 
+CK_RV TokenSession::LoginOnce(const std::string& pin) {
+  const bool pin_pad = pin.empty() && (selected_.flags & CKF_PROTECTED_AUTHENTICATION_PATH);
+  return (*module_)->C_Login(session_, CKU_USER, pin_pad ? nullptr : PinBytes(pin), pin_pad ? 0 : pin.size());
+}
+
+bool TokenSession::PinLockedNow() {
+  CK_TOKEN_INFO info{};
+  return (*module_)->C_GetTokenInfo(selected_.slot, &info) == CKR_OK && (info.flags & CKF_USER_PIN_LOCKED);
+}
+
 CK_RV TokenSession::Login(const std::string& pin) {
   if (!has_session()) return CKR_SESSION_HANDLE_INVALID;
-  const bool pin_pad = pin.empty() && (selected_.flags & CKF_PROTECTED_AUTHENTICATION_PATH);
   Forget();
-  const CK_RV rv = (*module_)->C_Login(session_, CKU_USER, pin_pad ? nullptr : PinBytes(pin), pin_pad ? 0 : pin.size());
+  CK_RV rv = LoginOnce(pin);
+  if (rv == CKR_USER_ALREADY_LOGGED_IN) {
+    (*module_)->C_Logout(session_);
+    rv = LoginOnce(pin);
+  }
+  if (rv == CKR_PIN_INCORRECT && PinLockedNow()) return CKR_PIN_LOCKED;
   return rv == CKR_USER_ALREADY_LOGGED_IN ? CKR_OK : rv;
 }
 
@@ -92,6 +120,11 @@ CK_RV TokenSession::InitUserPin(const std::string& so_pin, const std::string& ne
   rv = (*module_)->C_InitPIN(session_, PinBytes(new_pin), new_pin.size());
   (*module_)->C_Logout(session_);
   return rv;
+}
+
+bool TokenSession::TokenPresent() {
+  CK_SLOT_INFO info{};
+  return (*module_)->C_GetSlotInfo(selected_.slot, &info) == CKR_OK && (info.flags & CKF_TOKEN_PRESENT);
 }
 
 CK_RV TokenSession::FindObjects(CK_ATTRIBUTE* filter, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found) {
@@ -146,6 +179,11 @@ CK_RV TokenSession::FindPrivateKey(const Bytes& id, CK_OBJECT_HANDLE& key) {
   if (found.empty()) return CKR_KEY_HANDLE_INVALID;
   key = found.front();
   return CKR_OK;
+}
+
+bool TokenSession::WantsPinEachUse(CK_OBJECT_HANDLE key) {
+  Bytes value;
+  return Attribute(key, CKA_ALWAYS_AUTHENTICATE, value) == CKR_OK && value.size() == 1 && value[0] == CK_TRUE;
 }
 
 bool TokenSession::HasMechanism(CK_MECHANISM_TYPE mechanism) {

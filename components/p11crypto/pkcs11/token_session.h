@@ -47,15 +47,24 @@ class TokenSession {
   const TokenInfo& selected() const { return selected_; }
 
   // An empty PIN on a token with a protected authentication path (PIN pad)
-  // lets the reader ask for it.
+  // lets the reader ask for it. The PIN is always checked: a module that
+  // says the user is already logged in is logged out and in again, since a
+  // card pulled and put back between two calls keeps the module's login
+  // while the card has lost it. A wrong PIN that used up the last try
+  // answers CKR_PIN_LOCKED.
   CK_RV Login(const std::string& pin);
   CK_RV Logout();
   CK_RV ChangePin(const std::string& old_pin, const std::string& new_pin);
   // Sets a new user PIN with the security officer's PIN (unblocks a locked PIN).
   CK_RV InitUserPin(const std::string& so_pin, const std::string& new_pin);
 
+  // Whether the chosen token is still in its slot (a card in its reader).
+  bool TokenPresent();
+
   CK_RV Certificates(std::vector<TokenCertificate>& out);
   CK_RV FindPrivateKey(const Bytes& id, CK_OBJECT_HANDLE& key);
+  // A key marked CKA_ALWAYS_AUTHENTICATE: the PIN again before each use.
+  bool WantsPinEachUse(CK_OBJECT_HANDLE key);
   bool HasMechanism(CK_MECHANISM_TYPE mechanism);
   CK_RV Sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const Bytes& data, Bytes& signature);
   CK_RV Decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM& mechanism, const Bytes& data, Bytes& plain);
@@ -76,6 +85,8 @@ class TokenSession {
  private:
   void CloseSession();
   void Forget();
+  CK_RV LoginOnce(const std::string& pin);
+  bool PinLockedNow();
   CK_RV FindObjects(CK_ATTRIBUTE* filter, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found);
   CK_RV Attribute(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, Bytes& value);
 

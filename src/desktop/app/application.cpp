@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <iostream>
 
 #include "desktop/app/main_frame.h"
 #include "desktop/ui/about_dialog.h"
@@ -75,9 +76,18 @@ int CVorlink45::Run(int argc, char** argv) {
     frame->Close(false);
   });
 
-  if (frame->Create()) app.exec();
+  const bool created = frame->Create();
+  if (created) app.exec();
+  // A start that failed says why where the person who started the agent
+  // looks, besides its ERROR line in the log, and ends with status 1.
+  const std::string failure = created ? std::string() : frame->host().start_failure();
+  const std::string log_folder = frame->host().log().LogDirectory();
   frame.reset();  // the shutdown order
   lock->Release();
+  if (!created) {
+    std::cerr << executable.filename().string() << ": not started: " << failure << " (log: " << log_folder << ")\n";
+    return 1;
+  }
   if (restart) platform::StartSuccessor(executable);
   return 0;
 }

@@ -4,8 +4,8 @@
 <context>
     <name>vorlink::CAboutDlg</name>
     <message>
-        <source>關於 Vorlink45</source>
-        <translation>About Vorlink45</translation>
+        <source>關於 NESTO Zanthe</source>
+        <translation>About NESTO Zanthe</translation>
     </message>
     <message>
         <source>NESTO Zanthe - 4.5.23.1 版</source>
@@ -64,6 +64,10 @@ Web pages (or programs) using the agent will stop working. Exit the agent?</tran
 </context>
 <context>
     <name>vorlink::CSystemTray</name>
+    <message>
+        <source>NESTO Zanthe - 版本 : 4.5.23.1</source>
+        <translation>NESTO Zanthe - version 4.5.23.1</translation>
+    </message>
     <message>
         <source>自訂選項 ...</source>
         <translation>Custom options ...</translation>

@@ -10,7 +10,7 @@
 namespace vorlink {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(tr("關於 Vorlink45"));
+  setWindowTitle(tr("關於 NESTO Zanthe"));
   auto* icon = new QLabel(this);
   icon->setPixmap(LoadAgentIcon().pixmap(40, 40));
   version_ = new QLabel(tr("NESTO Zanthe - 4.5.23.1 版"), this);

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "log/log_line_store.h"
@@ -47,7 +48,15 @@ void CShowLogDialog::Refresh() {
   QString shown = QString::fromStdU16String(text);
   shown.remove(QLatin1Char('\r'));
   if (shown.endsWith(QLatin1Char('\n'))) shown.chop(1);
+  // The newest line stays in view unless the user scrolled up to read:
+  // then the view stays where it was.
+  QScrollBar* vertical = text_->verticalScrollBar();
+  const bool following = vertical->value() >= vertical->maximum();
+  const int line = vertical->value();
+  const int column = text_->horizontalScrollBar()->value();
   text_->setPlainText(shown);
+  vertical->setValue(following ? vertical->maximum() : line);
+  text_->horizontalScrollBar()->setValue(column);
   clear_->setEnabled(!text.empty());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // CShowLogDialog: the execution-log viewer. Shows the lines the agent
-// collected since start-up; closing hides it, the text stays.
+// collected since start-up, following the newest while the user has not
+// scrolled up; closing hides it, the text stays.
 
 #include <QDialog>
 
@@ -18,6 +19,7 @@ class CShowLogDialog : public QDialog {
 
   QString Text() const;
   bool ClearEnabled() const;
+  QPlainTextEdit* text_view() const { return text_; }
 
  public slots:
   // Shows the store's current text. Runs on the UI thread only; workers

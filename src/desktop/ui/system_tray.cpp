@@ -6,6 +6,15 @@
 #include "desktop/ui/tray_menu.h"
 
 namespace vorlink {
+namespace {
+
+// The tooltips the host hands the tray (host/tray_tooltip.h), named here
+// so that update_translations keeps their English in the .ts file.
+[[maybe_unused]] constexpr const char* kHostTooltips[] = {
+    QT_TRANSLATE_NOOP("vorlink::CSystemTray", "NESTO Zanthe - 版本 : 4.5.23.1"),
+};
+
+}  // namespace
 
 CSystemTray::CSystemTray(QObject* parent) : QObject(parent), menu_(new QMenu) {
   for (const TrayMenuItem& item : kTrayMenu) {
@@ -36,7 +45,7 @@ bool CSystemTray::CreateTrayIcon(const QString& tooltip, const QIcon& icon) {
     connect(icon_, &QSystemTrayIcon::activated, this, &CSystemTray::OnActivated);
   }
   icon_->setIcon(icon);
-  icon_->setToolTip(tooltip.left(kMaxTooltip));
+  icon_->setToolTip(tr(tooltip.toUtf8().constData()).left(kMaxTooltip));
   icon_->setContextMenu(menu_);
   icon_->show();
   return true;

@@ -17,8 +17,9 @@ class CSystemTray : public QObject {
   explicit CSystemTray(QObject* parent = nullptr);
   ~CSystemTray() override;
 
-  // Shows the icon with the tooltip (cut to 127 characters). With no
-  // notification area yet, the icon waits and appears when one does.
+  // Shows the icon with the tooltip (cut to 127 characters). The tooltip
+  // comes as the host writes it and shows in the windows' language. With
+  // no notification area yet, the icon waits and appears when one does.
   bool CreateTrayIcon(const QString& tooltip, const QIcon& icon);
   bool DeleteTrayIcon();
 

@@ -24,6 +24,7 @@ DoctorSettings DoctorSettingsFromEnvironment(const std::filesystem::path& execut
   settings.log_folder = DefaultLogDirectory();
   settings.nss_tools_folder = executable.parent_path() / "nss";
   settings.ports = kAgentPorts;
+  settings.pcsc_readers = ListPcscReaders;
   return settings;
 }
 
@@ -33,7 +34,7 @@ void Diagnose(const DoctorSettings& settings, DoctorReport& report) {
   CheckAgent(settings, report);
   CheckIdentityAndTrust(settings, report);
   CheckTokens(settings, report);
-  CheckPcscd(settings, report);
+  if (CheckPcscd(settings, report)) CheckReaders(settings, report);
   CheckLogFolder(settings, report);
 }
 

@@ -25,6 +25,8 @@ enum class PortState {
   kNoHandshake,  // accepts and closes: another user's agent, or not TLS
 };
 
+}  // namespace
+
 std::vector<int> AgentProcesses(const std::string& name) {
   std::vector<int> pids;
   std::error_code ec;
@@ -39,6 +41,8 @@ std::vector<int> AgentProcesses(const std::string& name) {
   }
   return pids;
 }
+
+namespace {
 
 bool Listening(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -1,5 +1,6 @@
-// What the machine gives the agent: p11-kit's modules and tokens, the PC/SC
-// daemon that card readers need, and the agent's log folder.
+// What the machine gives the agent: p11-kit's modules and tokens (as the
+// running agent sees them), the PC/SC daemon that card readers need, and
+// the agent's log folder.
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,16 +21,10 @@ namespace vorlink {
 namespace fs = std::filesystem;
 namespace {
 
-struct Module {
-  std::string name, path;
-  std::vector<std::string> tokens;  // labels of initialized tokens
-  bool trust_store = false;         // p11-kit's own store of trusted certificates
-};
-
 // `p11-kit list-modules`: "name: path" at the line start, "    token: label"
 // under it, and the token's flags further in ("token-initialized").
-std::vector<Module> ParseModules(const std::string& listing) {
-  std::vector<Module> modules;
+std::vector<RegisteredModule> ParseModules(const std::string& listing) {
+  std::vector<RegisteredModule> modules;
   std::istringstream lines(listing);
   std::string line, token;
   bool in_token = false;
@@ -42,7 +37,7 @@ std::vector<Module> ParseModules(const std::string& listing) {
       flush();
       const auto colon = line.find(": ");
       if (colon == std::string::npos) continue;
-      Module m{line.substr(0, colon), line.substr(colon + 2), {}, false};
+      RegisteredModule m{line.substr(0, colon), line.substr(colon + 2), {}, false};
       m.trust_store = m.name == "p11-kit-trust";
       modules.push_back(m);
     } else if (line.starts_with("    token: ")) {
@@ -54,6 +49,16 @@ std::vector<Module> ParseModules(const std::string& listing) {
   }
   flush();
   return modules;
+}
+
+// The running agent's environment, read from /proc (it is this user's).
+std::vector<std::string> AgentEnvironment(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+  std::vector<std::string> variables;
+  for (std::string variable; std::getline(in, variable, '\0');) {
+    if (!variable.empty()) variables.push_back(variable);
+  }
+  return variables;
 }
 
 std::string Quoted(const std::vector<std::string>& labels) {
@@ -88,15 +93,38 @@ bool PcscdAnswers(const fs::path& socket_path, std::string& why) {
 
 }  // namespace
 
+platform::Command AsTheAgent(const DoctorSettings& settings, platform::Command command, std::string* whose) {
+  const auto pids = AgentProcesses(settings.program_name);
+  if (pids.empty()) return command;
+  // Modules find their tokens through the environment (SoftHSM2's
+  // SOFTHSM2_CONF names the demo token's), so they are asked with the
+  // agent's environment, not the doctor's.
+  platform::Command as_agent = {"env", "-i"};
+  for (std::string& variable : AgentEnvironment(pids.front())) as_agent.push_back(std::move(variable));
+  as_agent.insert(as_agent.end(), command.begin(), command.end());
+  if (whose) *whose = "the running agent's (pid " + std::to_string(pids.front()) + ") environment";
+  return as_agent;
+}
+
+bool ListRegisteredModules(const DoctorSettings& settings, std::vector<RegisteredModule>& modules, std::string* whose) {
+  const auto listed =
+      platform::RunAndCapture(AsTheAgent(settings, {settings.p11kit, "list-modules"}, whose), std::chrono::seconds(20));
+  if (listed.status != 0) return false;
+  modules = ParseModules(listed.out);
+  return true;
+}
+
 void CheckTokens(const DoctorSettings& settings, DoctorReport& report) {
-  const auto listed = platform::RunAndCapture({settings.p11kit, "list-modules"}, std::chrono::seconds(20));
-  if (listed.status != 0) {
+  std::vector<RegisteredModule> modules;
+  std::string whose;
+  if (!ListRegisteredModules(settings, modules, &whose)) {
     report.Problem("tokens", "p11-kit cannot list the PKCS#11 modules (" + settings.p11kit + " list-modules failed)",
                    "sudo apt-get install p11-kit");
     return;
   }
+  if (!whose.empty()) report.Ok("tokens", "modules and tokens as seen with " + whose);
   bool any_token = false;
-  for (const auto& m : ParseModules(listed.out)) {
+  for (const auto& m : modules) {
     report.Ok("tokens", "module " + m.name + " (" + m.path +
                             "): " + (m.tokens.empty() ? "no token" : "token " + Quoted(m.tokens)) +
                             (m.trust_store ? " (p11-kit's trusted certificates, not for signing)" : ""));
@@ -109,15 +137,16 @@ void CheckTokens(const DoctorSettings& settings, DoctorReport& report) {
   }
 }
 
-void CheckPcscd(const DoctorSettings& settings, DoctorReport& report) {
+bool CheckPcscd(const DoctorSettings& settings, DoctorReport& report) {
   std::string why;
   if (PcscdAnswers(settings.pcscd_socket, why)) {
     report.Ok("pcscd", settings.pcscd_socket.string() + " answers");
-  } else {
-    report.Problem("pcscd",
-                   settings.pcscd_socket.string() + " does not answer (" + why + "): card readers cannot be used",
-                   "sudo apt-get install pcscd && sudo systemctl enable --now pcscd.socket");
+    return true;
   }
+  report.Problem("pcscd",
+                 settings.pcscd_socket.string() + " does not answer (" + why + "): card readers cannot be used",
+                 "sudo apt-get install pcscd && sudo systemctl enable --now pcscd.socket");
+  return false;
 }
 
 void CheckLogFolder(const DoctorSettings& settings, DoctorReport& report) {
